@@ -1,0 +1,142 @@
+# FenwaLauncher: Windows build with mingw-w64, native build of the pure logic with g++.
+#
+#   make              build/win/FenwaLauncher.exe and the native test build
+#   make test         install missing packages, build, run every test
+#   make demo         install missing packages, build, run the launcher under Wine
+#
+# Sources are picked up by folder: name.cpp is pure logic (both builds), name_win.cpp
+# touches Win32 (mingw build only). app/main_win.cpp holds the process entry.
+
+FENWA_SERVER_HOST ?= 127.0.0.1
+FENWA_FILE_VERSION ?= 1.0.0.1
+
+MINGW_CXX ?= x86_64-w64-mingw32-g++-posix
+WINDRES ?= x86_64-w64-mingw32-windres
+CXX ?= g++
+CLANGXX ?= clang++
+
+SRC_DIRS := app log launcher net util zip controls
+ALL_SRC := $(sort $(foreach d,$(SRC_DIRS),$(wildcard $(d)/*.cpp)))
+PURE_SRC := $(filter-out %_win.cpp,$(ALL_SRC))
+ENTRY_SRC := app/main_win.cpp
+LIB_SRC := $(filter-out $(ENTRY_SRC),$(ALL_SRC))
+
+WARN := -Wall -Wextra -Werror -Wshadow
+GEN := build/gen
+COMMON_DEFS := -I. -I$(GEN)
+
+# One printf convention for the whole program: the runtime's own, where %s in a wide
+# format takes a wide string.
+WIN_DEFS := -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 \
+            -D__USE_MINGW_ANSI_STDIO=0
+WIN_CXXFLAGS := -std=c++17 -O2 $(WARN) $(COMMON_DEFS) $(WIN_DEFS) -MMD -MP
+WIN_LDFLAGS := -static -municode -mwindows
+WIN_LIBS := -lz -lwininet -lshlwapi -lshell32 -lole32 -loleaut32 -luuid -lcomctl32 \
+            -lgdiplus -lgdi32 -luser32 -ladvapi32 -lversion -lmsimg32 -lcomdlg32
+
+NATIVE_CXXFLAGS := -std=c++17 -O1 -g $(WARN) $(COMMON_DEFS) -fsanitize=address,undefined \
+                   -fno-sanitize-recover=all -fno-omit-frame-pointer -MMD -MP
+NATIVE_LDFLAGS := -fsanitize=address,undefined
+
+B := build
+WIN_OBJ := $(B)/win/obj
+NAT_OBJ := $(B)/native/obj
+
+EXE := $(B)/win/FenwaLauncher.exe
+WIN_TESTS := $(B)/win/win_tests.exe
+NATIVE_TESTS := $(B)/native/unit_tests
+
+WIN_LIB_OBJS := $(LIB_SRC:%.cpp=$(WIN_OBJ)/%.o)
+WIN_ENTRY_OBJ := $(ENTRY_SRC:%.cpp=$(WIN_OBJ)/%.o)
+NATIVE_OBJS := $(PURE_SRC:%.cpp=$(NAT_OBJ)/%.o)
+RES_OBJ := $(WIN_OBJ)/res/launcher.res.o
+
+NATIVE_TEST_SRC := $(wildcard tests/native/*.cpp)
+WIN_TEST_SRC := $(wildcard tests/win/*.cpp)
+NATIVE_TEST_OBJS := $(NATIVE_TEST_SRC:%.cpp=$(NAT_OBJ)/%.o)
+WIN_TEST_OBJS := $(WIN_TEST_SRC:%.cpp=$(WIN_OBJ)/%.o)
+
+# Small Windows programs the Wine tests drive (one .cpp each, linked with the library).
+WIN_HELPER_SRC := $(wildcard tests/win/helpers/*.cpp)
+WIN_HELPERS := $(WIN_HELPER_SRC:tests/win/helpers/%.cpp=$(B)/win/helpers/%.exe)
+
+GTEST_SRC := /usr/src/googletest/googletest
+WIN_GTEST := $(B)/win/gtest/libgtest.a
+
+.PHONY: all test demo native win clean format fuzz deps FORCE
+
+all: win native
+
+win: $(EXE) $(WIN_TESTS) $(WIN_HELPERS)
+native: $(NATIVE_TESTS)
+
+deps:
+	@bash tools/deps.sh
+
+$(WIN_OBJ)/%.o: %.cpp
+	@mkdir -p $(dir $@)
+	$(MINGW_CXX) $(WIN_CXXFLAGS) -c $< -o $@
+
+$(NAT_OBJ)/%.o: %.cpp
+	@mkdir -p $(dir $@)
+	$(CXX) $(NATIVE_CXXFLAGS) -c $< -o $@
+
+# Build settings reach the code and the resources through one generated header, rewritten
+# only when a setting changes so that nothing rebuilds needlessly.
+comma := ,
+$(GEN)/build_config.h: FORCE
+	@mkdir -p $(dir $@)
+	@printf '%s\n' '#pragma once' \
+	    '#define FENWA_SERVER_HOST L"$(FENWA_SERVER_HOST)"' \
+	    '#define FENWA_FILE_VERSION_STR "$(FENWA_FILE_VERSION)"' \
+	    '#define FENWA_FILE_VERSION_NUM $(subst .,$(comma),$(FENWA_FILE_VERSION))' > $@.tmp
+	@cmp -s $@.tmp $@ && rm -f $@.tmp || mv $@.tmp $@
+
+$(WIN_LIB_OBJS) $(WIN_ENTRY_OBJ) $(NATIVE_OBJS): | $(GEN)/build_config.h
+
+$(RES_OBJ): res/launcher.rc $(wildcard res/*.h res/*.png res/*.ico res/*.manifest) $(GEN)/build_config.h
+	@mkdir -p $(dir $@)
+	$(WINDRES) -c 65001 -I res -I . -I $(GEN) $< -o $@
+
+$(EXE): $(WIN_ENTRY_OBJ) $(WIN_LIB_OBJS) $(RES_OBJ)
+	@mkdir -p $(dir $@)
+	$(MINGW_CXX) $(WIN_LDFLAGS) -o $@ $^ $(WIN_LIBS)
+
+$(WIN_GTEST):
+	@mkdir -p $(dir $@)
+	$(MINGW_CXX) -std=c++17 -O1 -I$(GTEST_SRC)/include -I$(GTEST_SRC) \
+	    -c $(GTEST_SRC)/src/gtest-all.cc -o $(B)/win/gtest/gtest-all.o
+	x86_64-w64-mingw32-ar rcs $@ $(B)/win/gtest/gtest-all.o
+
+$(WIN_OBJ)/tests/%.o: tests/%.cpp $(WIN_GTEST)
+	@mkdir -p $(dir $@)
+	$(MINGW_CXX) $(WIN_CXXFLAGS) -I$(GTEST_SRC)/include -c $< -o $@
+
+# Test programs are console programs with a plain main (gtest's).
+$(WIN_TESTS): $(WIN_TEST_OBJS) $(WIN_LIB_OBJS) $(RES_OBJ) $(WIN_GTEST)
+	@mkdir -p $(dir $@)
+	$(MINGW_CXX) -static -o $@ $(WIN_TEST_OBJS) $(WIN_LIB_OBJS) $(RES_OBJ) $(WIN_GTEST) $(WIN_LIBS)
+
+$(B)/win/helpers/%.exe: $(WIN_OBJ)/tests/win/helpers/%.o $(WIN_LIB_OBJS)
+	@mkdir -p $(dir $@)
+	$(MINGW_CXX) -static -municode -o $@ $^ $(WIN_LIBS)
+
+$(NATIVE_TESTS): $(NATIVE_TEST_OBJS) $(NATIVE_OBJS)
+	@mkdir -p $(dir $@)
+	$(CXX) $(NATIVE_LDFLAGS) -o $@ $^ -lgtest -lgtest_main -lpthread -lz
+
+test: deps
+	@$(MAKE) --no-print-directory all
+	@python3 tests/run_all.py
+
+demo: deps
+	@$(MAKE) --no-print-directory all
+	@bash tools/demo.sh
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(B)
+
+-include $(shell find $(B) -name '*.d' 2>/dev/null)
