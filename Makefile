@@ -140,3 +140,6 @@ clean:
 	rm -rf $(B)
 
 -include $(shell find $(B) -name '*.d' 2>/dev/null)
+
+# Feature-specific rules (extra tools, fuzzing, benchmarks) live in their own fragments.
+-include $(sort $(wildcard mk/*.mk))
