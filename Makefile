@@ -98,9 +98,17 @@ $(RES_OBJ): res/launcher.rc $(wildcard res/*.h res/*.png res/*.ico res/*.manifes
 	@mkdir -p $(dir $@)
 	$(WINDRES) -c 65001 -I res -I . -I $(GEN) $< -o $@
 
-$(EXE): $(WIN_ENTRY_OBJ) $(WIN_LIB_OBJS) $(RES_OBJ)
+# Programs pull from the library only what they use, so a test program need not carry the
+# application's process-wide objects.
+WIN_LIB := $(B)/win/libfenwa.a
+$(WIN_LIB): $(WIN_LIB_OBJS)
 	@mkdir -p $(dir $@)
-	$(MINGW_CXX) $(WIN_LDFLAGS) -o $@ $^ $(WIN_LIBS)
+	@rm -f $@
+	x86_64-w64-mingw32-ar rcs $@ $^
+
+$(EXE): $(WIN_ENTRY_OBJ) $(RES_OBJ) $(WIN_LIB)
+	@mkdir -p $(dir $@)
+	$(MINGW_CXX) $(WIN_LDFLAGS) -o $@ $(WIN_ENTRY_OBJ) $(RES_OBJ) $(WIN_LIB) $(WIN_LIBS)
 
 $(WIN_GTEST):
 	@mkdir -p $(dir $@)
@@ -113,13 +121,13 @@ $(WIN_OBJ)/tests/%.o: tests/%.cpp $(WIN_GTEST)
 	$(MINGW_CXX) $(WIN_CXXFLAGS) -I$(GTEST_SRC)/include -c $< -o $@
 
 # Test programs are console programs with a plain main (gtest's).
-$(WIN_TESTS): $(WIN_TEST_OBJS) $(WIN_LIB_OBJS) $(RES_OBJ) $(WIN_GTEST)
+$(WIN_TESTS): $(WIN_TEST_OBJS) $(RES_OBJ) $(WIN_LIB) $(WIN_GTEST)
 	@mkdir -p $(dir $@)
-	$(MINGW_CXX) -static -o $@ $(WIN_TEST_OBJS) $(WIN_LIB_OBJS) $(RES_OBJ) $(WIN_GTEST) $(WIN_LIBS)
+	$(MINGW_CXX) -static -o $@ $(WIN_TEST_OBJS) $(RES_OBJ) $(WIN_LIB) $(WIN_GTEST) $(WIN_LIBS)
 
-$(B)/win/helpers/%.exe: $(WIN_OBJ)/tests/win/helpers/%.o $(WIN_LIB_OBJS)
+$(B)/win/helpers/%.exe: $(WIN_OBJ)/tests/win/helpers/%.o $(RES_OBJ) $(WIN_LIB)
 	@mkdir -p $(dir $@)
-	$(MINGW_CXX) -static -municode -o $@ $^ $(WIN_LIBS)
+	$(MINGW_CXX) -static -municode -o $@ $< $(RES_OBJ) $(WIN_LIB) $(WIN_LIBS)
 
 $(NATIVE_TESTS): $(NATIVE_TEST_OBJS) $(NATIVE_OBJS)
 	@mkdir -p $(dir $@)

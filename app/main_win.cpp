@@ -1,2 +1,31 @@
+// The process's objects, in the order they must come to life: the configuration (which
+// picks the documents folder), the log (which notes the start time) and the application.
 #include <windows.h>
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+
+#include <new>
+
+#include "app/launcher_app.h"
+#include "app/product_config.h"
+#include "log/sc_log.h"
+
+ProductConfig g_product;
+
+namespace {
+
+// The log outlives every other static object on purpose: a worker thread cut off by the
+// end of the process may still be inside a write. At static destruction it writes only
+// the exit banner; the object itself is never torn down.
+struct process_log {
+    process_log() { new (&storage) CSCLog(); }
+    ~process_log() { reinterpret_cast<CSCLog*>(&storage)->write_end_log(); }
+    alignas(CSCLog) unsigned char storage[sizeof(CSCLog)];
+};
+process_log g_log_holder;
+
+} // namespace
+
+CZekLauncherApp theApp;
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    return AfxWinMain(instance);
+}

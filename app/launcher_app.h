@@ -1,0 +1,32 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "app/framework_win.h"
+#include "util/unique_handle.h"
+
+class CZekLauncherApp : public CWinApp {
+public:
+    CZekLauncherApp() = default;
+    ~CZekLauncherApp() override;
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    // Self-update and self-removal.
+    bool check_new_version_itself();
+    void self_update(bool restart);
+    void self_delete();
+
+    bool regist_UrlScheme();
+
+    std::wstring m_uri_params;
+    bool m_self_updating = false;
+
+private:
+    unique_hhandle m_mutex;
+    unique_hmodule m_rich_edit;
+};
+
+extern CZekLauncherApp theApp;

@@ -1,0 +1,91 @@
+#include "app/launcher_app.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "app/product_config.h"
+#include "launcher/launcher_dlg.h"
+#include "log/sc_log.h"
+#include "util/win_util.h"
+
+CZekLauncherApp::~CZekLauncherApp() {
+    if (m_mutex) {
+        ::ReleaseMutex(m_mutex.get());
+        // The system closes the handle when the process ends; the mutex must outlive every
+        // static object that might still be running exit code.
+        (void)m_mutex.release();
+    }
+}
+
+BOOL CZekLauncherApp::InitInstance() {
+    const wchar_t* fn = L"CZekLauncherApp::InitInstance";
+
+    m_mutex.reset(::CreateMutexW(nullptr, FALSE, L"MUTEX_OF_OrvexLauncher"));
+    if (::GetLastError() == ERROR_ALREADY_EXISTS)
+        return FALSE;
+
+    m_rich_edit.reset(::LoadLibraryW(L"RICHED20.DLL"));
+
+    INITCOMMONCONTROLSEX icc = {};
+    icc.dwSize = sizeof(icc);
+    icc.dwICC = ICC_WIN95_CLASSES;
+    ::InitCommonControlsEx(&icc);
+
+    if (!g_product.folder_usable) {
+        AfxMessageBox(
+            L"공용 문서 또는 내 문서 경로를 접근할 수 없는 환경이므로 원격제어를 실행할 수 "
+            L"없습니다.",
+            MB_OK | MB_ICONEXCLAMATION);
+        return FALSE;
+    }
+
+    if (g_plog) {
+        const std::wstring title = g_product.log_file_title().empty() ? g_product.program_name()
+                                                                      : g_product.log_file_title();
+        g_plog->open(g_product.log_folder(), title, 6);
+        g_plog->write_start_log();
+    }
+
+    regist_UrlScheme();
+
+    std::wstring params;
+    int argc = 0;
+    unique_hlocal argv_owner;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    argv_owner.reset(argv);
+    if (argv && argc >= 2)
+        params = argv[1];
+
+    SCLOG(0, fn, L"uri_params = %s", params.c_str());
+    if (params.find(g_product.url_scheme()) != std::wstring::npos) {
+        m_uri_params = params;
+        if (!m_uri_params.empty() && m_uri_params.back() == L'/')
+            m_uri_params.pop_back();
+        SCLOG(0, fn, L"m_uri_params = %s", m_uri_params.c_str());
+    }
+
+    SetRegistryKey(L"Fenwa");
+    WriteProfileString(L"setting", L"exe path", get_exe_name(true).c_str());
+    WriteProfileString(L"setting", L"log path", g_product.log_folder().c_str());
+    WriteProfileString(L"setting", L"log filetitle : %s", g_product.program_name().c_str());
+
+    if (check_new_version_itself()) {
+        m_self_updating = true;
+        return FALSE;
+    }
+
+    CZekLauncherDlg dlg;
+    m_hMainWnd = nullptr;
+    dlg.set_as_main_window(this);
+    dlg.DoModal();
+    m_hMainWnd = nullptr;
+    return FALSE;
+}
+
+int CZekLauncherApp::ExitInstance() {
+    if (!m_self_updating) {
+        self_update(false);
+        self_delete();
+    }
+    return CWinApp::ExitInstance();
+}

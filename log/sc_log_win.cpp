@@ -1,0 +1,151 @@
+#include "log/sc_log.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <ctime>
+#include <vector>
+
+#include "log/log_format.h"
+#include "util/win_util.h"
+
+CSCLog* g_plog = nullptr;
+
+namespace {
+
+calendar_time now_local() {
+    SYSTEMTIME st;
+    ::GetLocalTime(&st);
+    calendar_time t;
+    t.year = st.wYear;
+    t.month = st.wMonth;
+    t.day = st.wDay;
+    t.hour = st.wHour;
+    t.minute = st.wMinute;
+    t.second = st.wSecond;
+    t.millisecond = st.wMilliseconds;
+    t.valid = true;
+    return t;
+}
+
+// Formats with the runtime's own wide printf; false when the format cannot be applied.
+bool format_message(const wchar_t* format, va_list args, std::wstring& out) {
+    if (!format)
+        return false;
+    va_list count_args;
+    va_copy(count_args, args);
+    const int n = _vscwprintf(format, count_args);
+    va_end(count_args);
+    if (n < 0)
+        return false;
+    std::vector<wchar_t> buffer(static_cast<size_t>(n) + 1, L'\0');
+    const int written = _vsnwprintf(buffer.data(), buffer.size(), format, args);
+    if (written < 0)
+        return false;
+    out.assign(buffer.data(), static_cast<size_t>(written));
+    return true;
+}
+
+} // namespace
+
+CSCLog::CSCLog() : m_start_time(static_cast<int64_t>(::time(nullptr))) {
+    g_plog = this;
+}
+
+CSCLog::~CSCLog() {
+    write_end_log();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    close_file();
+    if (g_plog == this)
+        g_plog = nullptr;
+}
+
+void CSCLog::close_file() {
+    if (m_file) {
+        fclose(m_file);
+        m_file = nullptr;
+    }
+}
+
+bool CSCLog::open(const std::wstring& folder, const std::wstring& title, int max_level) {
+    close_file();
+    m_max_level = max_level;
+
+    log_folder_choice choice = choose_log_folder(folder, get_exe_folder());
+    m_folder = choice.folder;
+    if (choice.relative) {
+        wchar_t full[k_max_path] = {};
+        const DWORD n = ::GetFullPathNameW(m_folder.c_str(), k_max_path, full, nullptr);
+        if (n > 0 && n < k_max_path)
+            m_folder = full;
+    }
+    ensure_folder(m_folder);
+
+    m_file_title = title.empty() ? split_path(get_exe_name(false), path_title) : title;
+
+    calendar_time day = local_time_from_unix(m_start_time);
+    if (!day.valid)
+        day = calendar_time{};
+    m_file_path = log_file_name(m_folder, m_file_title, day);
+
+    m_file = _wfopen(m_file_path.c_str(), L"a,ccs=UTF-8");
+    return m_file != nullptr;
+}
+
+std::wstring CSCLog::write(int level, const wchar_t* function, int line, const wchar_t* format,
+                           ...) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+
+    // A level above the maximum is formatted for the caller but never reaches the file,
+    // even while the file happens to be open from start-up.
+    const bool to_file = level <= m_max_level;
+    if (to_file && !m_file && !open(m_folder, m_file_title, m_max_level))
+        return std::wstring();
+
+    std::wstring message;
+    va_list args;
+    va_start(args, format);
+    const bool formatted = format_message(format, args, message);
+    va_end(args);
+    if (!formatted)
+        return L"log_text.FormatV() exception.";
+
+    const size_t leading = cut_leading_line_feeds(message);
+    const std::wstring tag = log_level_tag(level);
+    const calendar_time now = now_local();
+    const std::wstring fn = m_show_function && function ? function : L"";
+    const std::wstring ln = m_show_line ? std::to_wstring(line) : L"";
+
+    FILE* out = to_file ? m_file : nullptr;
+    std::wstring text;
+    if (leading == 0 && message.empty()) {
+        if (out)
+            fputws(L"\n", out);
+    } else {
+        for (size_t i = 0; out && i < leading; ++i)
+            fputws(L"\n", out);
+        text = format_log_line(now, fn, ln, tag, message);
+        if (out) {
+            fputws(text.c_str(), out);
+            fputws(L"\n", out);
+            fflush(out);
+        }
+    }
+    close_file();
+    return text;
+}
+
+void CSCLog::write_start_log() {
+    const wchar_t* fn = L"CSCLog::write_start_log";
+    write(0, fn, __LINE__, L"\n==================== Program Start ====================");
+    write(0, fn, __LINE__, L"file version = %s",
+          get_file_version_string(get_exe_name(true), L"FileVersion").c_str());
+    write(0, fn, __LINE__, L"built datetime = %s",
+          format_date_time(get_file_mtime(get_exe_name(true)), L" ", true, true).c_str());
+    write(0, fn, __LINE__, L"log path = %s", m_file_path.c_str());
+}
+
+void CSCLog::write_end_log() {
+    write(0, L"CSCLog::write_end_log", __LINE__,
+          L"==================== Program Exit ====================\n");
+}

@@ -1,0 +1,364 @@
+"""Running Windows programs under Wine for the scenario tests.
+
+Each test group gets its own prefix, copied from a template that is booted once and set up
+for testing (no window manager delays, no crash debugger, fonts, real user folders). A
+virtual display is started when none is given. Programs run with a time-out and their
+output goes to files, never to a pipe (Wine's background processes would hold it open).
+"""
+
+import codecs
+import fcntl
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BUILD = os.path.join(ROOT, "build")
+WINE = os.environ.get("FENWA_WINE", "/usr/lib/wine/wine64")
+WINESERVER = os.environ.get("FENWA_WINESERVER", "/usr/lib/wine/wineserver")
+EXE = os.path.join(BUILD, "win", "FenwaLauncher.exe")
+HELPERS = os.path.join(BUILD, "win", "helpers")
+TEMPLATE = os.path.join(BUILD, "wine-template")
+PREFIXES = os.path.join(BUILD, "wine-prefixes")
+LOCALES = os.path.join(BUILD, "locales")
+
+_display = None
+
+
+def ensure_display():
+    """Returns a usable X display, starting Xvfb once per process when needed."""
+    global _display
+    if _display:
+        return _display
+    if os.environ.get("FENWA_DISPLAY"):
+        _display = os.environ["FENWA_DISPLAY"]
+        return _display
+    for num in range(91, 120):
+        if os.path.exists("/tmp/.X%d-lock" % num):
+            continue
+        log = open(os.path.join(tempfile.gettempdir(), "fenwa-xvfb-%d.log" % num), "w")
+        proc = subprocess.Popen(
+            ["Xvfb", ":%d" % num, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            stdout=log, stderr=log, stdin=subprocess.DEVNULL, start_new_session=True)
+        for _ in range(100):
+            if os.path.exists("/tmp/.X11-unix/X%d" % num):
+                break
+            if proc.poll() is not None:
+                break
+            time.sleep(0.05)
+        if proc.poll() is None:
+            import atexit
+            atexit.register(lambda: (proc.terminate(), proc.wait()))
+            _display = ":%d" % num
+            return _display
+    raise RuntimeError("no X display could be started")
+
+
+def _wine_env(prefix, extra=None):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": prefix,
+        "WINEDEBUG": "-all",
+        "DISPLAY": ensure_display(),
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+    })
+    if extra:
+        env.update(extra)
+    return env
+
+
+def _run_quiet(cmd, env, timeout=120):
+    return subprocess.run(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                          stdin=subprocess.DEVNULL, timeout=timeout).returncode
+
+
+def _write_reg_file(prefix, env, text):
+    path = os.path.join(prefix, "drive_c", "fenwa_setup.reg")
+    with open(path, "w", encoding="utf-16") as f:
+        f.write("Windows Registry Editor Version 5.00\r\n\r\n" + text)
+    _run_quiet([WINE, "regedit", "/S", "C:\\fenwa_setup.reg"], env)
+    os.remove(path)
+
+
+def _build_template():
+    tmp = TEMPLATE + ".tmp"
+    shutil.rmtree(tmp, ignore_errors=True)
+    env = _wine_env(tmp)
+    _run_quiet([WINE, "wineboot", "--init"], env, timeout=300)
+    _write_reg_file(tmp, env, "\r\n".join([
+        # Without a window manager every hide or EndDialog would wait about two seconds.
+        "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]",
+        '"Managed"="N"',
+        "",
+        # A crash must end the process, not start a debugger that waits forever.
+        "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]",
+        '"Debugger"=""',
+        '"Auto"="0"',
+        "",
+        "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]",
+        '"Malgun Gothic"="NanumGothic"',
+        '"Arial"="Liberation Sans"',
+        "",
+        "",
+    ]))
+    _run_quiet([WINESERVER, "-w"], env)
+    fonts = os.path.join(tmp, "drive_c", "windows", "Fonts")
+    os.makedirs(fonts, exist_ok=True)
+    for src in ("/usr/share/wine/fonts", "/usr/share/fonts/truetype/nanum"):
+        if os.path.isdir(src):
+            for name in os.listdir(src):
+                if name.endswith(".ttf"):
+                    shutil.copy(os.path.join(src, name), fonts)
+    # The user folders are links to $HOME: make them real, private folders.
+    users = os.path.join(tmp, "drive_c", "users")
+    for user in os.listdir(users):
+        if user == "Public":
+            continue
+        for name in os.listdir(os.path.join(users, user)):
+            p = os.path.join(users, user, name)
+            if os.path.islink(p):
+                os.remove(p)
+                os.makedirs(p)
+    os.rename(tmp, TEMPLATE)
+
+
+def template():
+    """Builds the template prefix once (safe when several test processes ask at once)."""
+    os.makedirs(BUILD, exist_ok=True)
+    with open(os.path.join(BUILD, "wine-template.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.isdir(TEMPLATE):
+            _build_template()
+    return TEMPLATE
+
+
+def build_locale(name):
+    """Builds a glibc locale (e.g. ko_KR) so that Wine picks that UI language; returns env."""
+    os.makedirs(LOCALES, exist_ok=True)
+    target = os.path.join(LOCALES, name + ".UTF-8")
+    if not os.path.isdir(target):
+        subprocess.run(["localedef", "-i", name, "-f", "UTF-8", target],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return {"LOCPATH": LOCALES, "LANG": name + ".UTF-8", "LC_ALL": name + ".UTF-8"}
+
+
+class Result:
+    def __init__(self, rc, out, err, elapsed):
+        self.rc, self.out, self.err, self.elapsed = rc, out, err, elapsed
+
+    def __repr__(self):
+        return "Result(rc=%r, elapsed=%.2f, out=%r, err=%r)" % (
+            self.rc, self.elapsed, self.out[-500:], self.err[-500:])
+
+
+class Prefix:
+    """A fresh Wine prefix for one test group."""
+
+    def __init__(self, name, env=None):
+        template()
+        self.name = name
+        self.path = os.path.join(PREFIXES, name)
+        self.extra_env = dict(env or {})
+        self.kill()
+        shutil.rmtree(self.path, ignore_errors=True)
+        os.makedirs(PREFIXES, exist_ok=True)
+        subprocess.run(["cp", "-a", TEMPLATE, self.path], check=True)
+        users = os.path.join(self.path, "drive_c", "users")
+        self.user = next(u for u in sorted(os.listdir(users)) if u != "Public")
+        self.logs = os.path.join(self.path, "test-output")
+        os.makedirs(self.logs, exist_ok=True)
+        self._count = 0
+        self._started = []
+
+    # ---- environment and paths
+    def env(self, extra=None):
+        e = dict(self.extra_env)
+        if extra:
+            e.update(extra)
+        return _wine_env(self.path, e)
+
+    def unix(self, win_path):
+        """Maps a C:\\ or Z:\\ path of this prefix to the Unix file system."""
+        p = win_path.replace("\\", "/")
+        m = re.match(r"^([A-Za-z]):/?(.*)$", p)
+        if not m:
+            raise ValueError(win_path)
+        drive, rest = m.group(1).lower(), m.group(2)
+        if drive == "z":
+            return "/" + rest
+        return os.path.join(self.path, "drive_c" if drive == "c" else "dosdevices/%s:" % drive, rest)
+
+    @staticmethod
+    def win(unix_path):
+        return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+    @property
+    def public_documents(self):
+        return os.path.join(self.path, "drive_c", "users", "Public", "Documents")
+
+    @property
+    def my_documents(self):
+        return os.path.join(self.path, "drive_c", "users", self.user, "Documents")
+
+    @property
+    def downloads(self):
+        return os.path.join(self.path, "drive_c", "users", self.user, "Downloads")
+
+    # ---- running programs
+    def _files(self):
+        self._count += 1
+        base = os.path.join(self.logs, "run%03d" % self._count)
+        return base + ".out", base + ".err"
+
+    def start(self, exe, args=(), env=None, cwd=None):
+        """Starts a program and returns (Popen, stdout path, stderr path)."""
+        out_path, err_path = self._files()
+        out, err = open(out_path, "wb"), open(err_path, "wb")
+        proc = subprocess.Popen([WINE, exe] + list(args), env=self.env(env), stdout=out,
+                                stderr=err, stdin=subprocess.DEVNULL, cwd=cwd or self.path,
+                                start_new_session=True)
+        out.close()
+        err.close()
+        self._started.append(proc)
+        return proc, out_path, err_path
+
+    def run(self, exe, args=(), timeout=60, env=None, cwd=None):
+        """Runs a program to its end; a program still running at the time-out is killed."""
+        t0 = time.monotonic()
+        proc, out_path, err_path = self.start(exe, args, env, cwd)
+        try:
+            rc = proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+            rc = "timeout"
+        elapsed = time.monotonic() - t0
+        return Result(rc, _read(out_path), _read(err_path), elapsed)
+
+    def wine(self, *args, timeout=60, env=None):
+        """Runs one of Wine's own programs (reg, cmd, start ...)."""
+        return self.run(args[0], args[1:], timeout=timeout, env=env)
+
+    def wait_idle(self, timeout=60):
+        """Waits until every process of the prefix has ended (scripts started hidden too)."""
+        try:
+            subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=timeout,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def kill(self):
+        if os.path.isdir(getattr(self, "path", "")):
+            subprocess.run([WINESERVER, "-k"], env=_wine_env(self.path), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+        for proc in getattr(self, "_started", []):
+            if proc.poll() is None:
+                try:
+                    os.killpg(proc.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+                proc.wait()
+
+    def cleanup(self):
+        self.kill()
+        if not os.environ.get("FENWA_KEEP_PREFIXES"):
+            shutil.rmtree(self.path, ignore_errors=True)
+
+    # ---- registry
+    def reg_export(self, key):
+        """Returns {subkey path: {value name: value}} below `key`, exactly as stored.
+
+        Strings come back as str, DWORDs as int, other types as bytes ('' is the default value).
+        """
+        out = os.path.join(self.path, "drive_c", "fenwa_export.reg")
+        if os.path.exists(out):
+            os.remove(out)
+        r = self.wine("reg", "export", key, "C:\\fenwa_export.reg", "/y")
+        if not os.path.exists(out):
+            return {}
+        data = open(out, "rb").read()
+        os.remove(out)
+        _ = r
+        return parse_reg(data.decode("utf-16"))
+
+    def reg_values(self, key):
+        """The values of exactly `key` ({} when it does not exist)."""
+        return self.reg_export(key).get(key.upper(), {})
+
+    def reg_add(self, key, name, data, kind="REG_SZ"):
+        args = ["reg", "add", key, "/f", "/t", kind, "/d", str(data)]
+        if name is None:
+            args += ["/ve"]
+        else:
+            args += ["/v", name]
+        return self.wine(*args)
+
+    def reg_delete(self, key):
+        return self.wine("reg", "delete", key, "/f")
+
+
+def _read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+    except OSError:
+        return ""
+
+
+def _unescape_reg_string(s):
+    out, i = [], 0
+    while i < len(s):
+        if s[i] == "\\" and i + 1 < len(s):
+            out.append(s[i + 1])
+            i += 2
+        else:
+            out.append(s[i])
+            i += 1
+    return "".join(out)
+
+
+def parse_reg(text):
+    """Parses the text of a .reg export (version 5) into nested dicts; key names upper-cased."""
+    result, current = {}, None
+    lines = text.replace("\r\n", "\n").split("\n")
+    i = 0
+    while i < len(lines):
+        line = lines[i]
+        i += 1
+        while line.endswith("\\") and i < len(lines):
+            line = line[:-1] + lines[i].strip()
+            i += 1
+        if line.startswith("[") and line.endswith("]"):
+            current = result.setdefault(line[1:-1].upper(), {})
+            continue
+        if current is None or not line or line.startswith(";"):
+            continue
+        m = re.match(r'^(@|"(?:[^"\\]|\\.)*")=(.*)$', line)
+        if not m:
+            continue
+        name = "" if m.group(1) == "@" else _unescape_reg_string(m.group(1)[1:-1])
+        raw = m.group(2)
+        if raw.startswith('"'):
+            current[name] = _unescape_reg_string(raw[1:-1])
+        elif raw.startswith("dword:"):
+            current[name] = int(raw[6:], 16)
+        elif raw.startswith("hex"):
+            kind, _, hexes = raw.partition(":")
+            data = bytes(int(h, 16) for h in hexes.split(",") if h)
+            if kind == "hex(2)" or kind == "hex(7)":
+                current[name] = data.decode("utf-16-le")
+            else:
+                current[name] = data
+    return result
+
+
+def read_utf8_file(path):
+    """A text file the launcher wrote: UTF-8 with or without a byte-order mark."""
+    with open(path, "rb") as f:
+        data = f.read()
+    return codecs.decode(data, "utf-8-sig")
