@@ -142,7 +142,9 @@ void CSCLog::write_start_log() {
           get_file_version_string(get_exe_name(true), L"FileVersion").c_str());
     write(0, fn, __LINE__, L"built datetime = %s",
           format_date_time(get_file_mtime(get_exe_name(true)), L" ", true, true).c_str());
-    write(0, fn, __LINE__, L"log path = %s", m_file_path.c_str());
+    // A copy: the write reopens the file and so rebuilds m_file_path under the argument.
+    const std::wstring path = m_file_path;
+    write(0, fn, __LINE__, L"log path = %s", path.c_str());
 }
 
 void CSCLog::write_end_log() {

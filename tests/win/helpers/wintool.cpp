@@ -1,0 +1,107 @@
+// Looks at and drives the windows of other programs for the scenario tests.
+//   wintool list                   visible top-level windows: handle, class, caption
+//   wintool dump CAPTION           the children (id, class, text) of the window with that caption
+//   wintool command CAPTION ID     posts WM_COMMAND ID to it (a button press)
+//   wintool wait CAPTION SECONDS   waits until such a window is visible; exit 1 on time-out
+// Output is UTF-8.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+void put(const std::wstring& text) {
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                        nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n,
+                          nullptr, nullptr);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+std::wstring text_of(HWND hwnd) {
+    wchar_t buffer[4096] = {};
+    // WM_GETTEXT works across processes where GetWindowText would not for child controls.
+    ::SendMessageTimeoutW(hwnd, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer),
+                          SMTO_ABORTIFHUNG, 2000, nullptr);
+    return buffer;
+}
+
+std::wstring class_of(HWND hwnd) {
+    wchar_t buffer[256] = {};
+    ::GetClassNameW(hwnd, buffer, 256);
+    return buffer;
+}
+
+struct search {
+    std::wstring caption;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK find_top(HWND hwnd, LPARAM lparam) {
+    auto* s = reinterpret_cast<search*>(lparam);
+    if (::IsWindowVisible(hwnd) && text_of(hwnd) == s->caption) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND find(const std::wstring& caption) {
+    search s{caption};
+    ::EnumWindows(find_top, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+BOOL CALLBACK list_top(HWND hwnd, LPARAM) {
+    if (::IsWindowVisible(hwnd)) {
+        wchar_t line[64];
+        std::swprintf(line, 64, L"%p\t", static_cast<void*>(hwnd));
+        put(line + class_of(hwnd) + L"\t" + text_of(hwnd) + L"\n");
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK list_child(HWND hwnd, LPARAM) {
+    wchar_t line[64];
+    std::swprintf(line, 64, L"%d\t%d\t", ::GetDlgCtrlID(hwnd), ::IsWindowVisible(hwnd) ? 1 : 0);
+    put(line + class_of(hwnd) + L"\t" + text_of(hwnd) + L"\n");
+    return TRUE;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2)
+        return 2;
+    const std::wstring verb = argv[1];
+    if (verb == L"list") {
+        ::EnumWindows(list_top, 0);
+        return 0;
+    }
+    if (argc < 3)
+        return 2;
+    if (verb == L"wait") {
+        const DWORD limit = argc > 3 ? static_cast<DWORD>(_wtoi(argv[3])) * 1000 : 10000;
+        const DWORD start = ::GetTickCount();
+        while (!find(argv[2])) {
+            if (::GetTickCount() - start > limit)
+                return 1;
+            ::Sleep(50);
+        }
+        return 0;
+    }
+    HWND hwnd = find(argv[2]);
+    if (!hwnd)
+        return 1;
+    if (verb == L"dump") {
+        ::EnumChildWindows(hwnd, list_child, 0);
+        return 0;
+    }
+    if (verb == L"command" && argc > 3) {
+        ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(_wtoi(argv[3]), BN_CLICKED), 0);
+        return 0;
+    }
+    return 2;
+}

@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/product_config.h"
+#include "log/sc_log.h"
+#include "util/win_util.h"
+
+namespace {
+
+std::wstring temp_folder(const wchar_t* name) {
+    wchar_t base[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, base);
+    std::wstring folder = std::wstring(base) + L"fenwa_" + name;
+    delete_folder(folder);
+    return folder;
+}
+
+std::string read_bytes(const std::wstring& path) {
+    std::ifstream f(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// Lines of a log file, after the byte-order mark that a new UTF-8 file starts with.
+std::vector<std::string> lines_of(const std::string& bytes) {
+    std::vector<std::string> lines;
+    size_t start = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find("\r\n", start);
+        if (end == std::string::npos)
+            end = bytes.size();
+        lines.push_back(bytes.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(LogWriter, LeadingLineFeedsBecomeEmptyLinesAndHighLevelsStayOut) {
+    const std::wstring folder = temp_folder(L"log_levels");
+    CSCLog log;
+    ASSERT_TRUE(log.open(folder, L"t", 6));
+
+    EXPECT_EQ(L"", log.write(0, L"F::g", 1, L""));
+    const std::wstring line = log.write(3, L"F::g", 2, L"\n\nboom %d", 7);
+    EXPECT_NE(std::wstring::npos, line.find(L"[F::g][2][error] boom 7"));
+    const std::wstring debug = log.write(7, L"F::g", 3, L"hidden");
+    EXPECT_NE(std::wstring::npos, debug.find(L"[F::g][3][debug] hidden"));
+    log.write(0, L"F::g", 4, L"tail\n");
+    log.write(0, L"F::g", 5, L"%s", L"한글 텍스트");
+
+    const std::string bytes = read_bytes(log.file_path());
+    EXPECT_EQ(0u, bytes.rfind("\xEF\xBB\xBF", 0));
+    const auto lines = lines_of(bytes);
+    ASSERT_EQ(7u, lines.size());
+    EXPECT_EQ("", lines[0]);
+    EXPECT_EQ("", lines[1]);
+    EXPECT_EQ("", lines[2]);
+    EXPECT_NE(std::string::npos, lines[3].find("][F::g][2][error] boom 7"));
+    EXPECT_NE(std::string::npos, lines[4].find("][F::g][4] tail"));
+    EXPECT_EQ("", lines[5]);
+    EXPECT_NE(std::string::npos, lines[6].find("][F::g][5] \xED\x95\x9C\xEA\xB8\x80"));
+    delete_folder(folder);
+}
+
+TEST(LogWriter, TwoThreadsNeverInterleaveLines) {
+    const std::wstring folder = temp_folder(L"log_threads");
+    CSCLog log;
+    ASSERT_TRUE(log.open(folder, L"t", 6));
+    const int per_thread = 200;
+    auto writer = [&log](const wchar_t* who) {
+        for (int i = 0; i < per_thread; ++i)
+            log.write(0, who, i, L"%s line %d with some padding to make it longer", who, i);
+    };
+    std::thread a(writer, L"A");
+    std::thread b(writer, L"B");
+    a.join();
+    b.join();
+
+    int count_a = 0;
+    int count_b = 0;
+    for (const std::string& line : lines_of(read_bytes(log.file_path()))) {
+        const bool is_a = line.find("][A][") != std::string::npos;
+        const bool is_b = line.find("][B][") != std::string::npos;
+        if (!is_a && !is_b)
+            continue;
+        ASSERT_NE(is_a, is_b) << line;
+        const std::string who = is_a ? "A" : "B";
+        EXPECT_NE(std::string::npos, line.find("] " + who + " line ")) << line;
+        EXPECT_EQ(0u, line.rfind("[", 0)) << line;
+        EXPECT_NE(std::string::npos, line.find("longer")) << line;
+        (is_a ? count_a : count_b)++;
+    }
+    EXPECT_EQ(per_thread, count_a);
+    EXPECT_EQ(per_thread, count_b);
+    delete_folder(folder);
+}
+
+TEST(LogWriter, FileKeepsTheStartDayAndFolderIsCreated) {
+    const std::wstring folder = temp_folder(L"log_day") + L"\\deeper\\still";
+    CSCLog log;
+    log.set_start_time(static_cast<int64_t>(::time(nullptr)) - 86400);
+    ASSERT_TRUE(log.open(folder, L"Day", 6));
+    log.write(0, L"f", 1, L"x");
+
+    const calendar_time yesterday = local_time_from_unix(log.start_time());
+    wchar_t expected[64];
+    _snwprintf(expected, 64, L"\\Day_%d%02d%02d.log", yesterday.year, yesterday.month,
+               yesterday.day);
+    EXPECT_EQ(folder + expected, log.file_path());
+    EXPECT_TRUE(path_exists(log.file_path()));
+    delete_folder(temp_folder(L"log_day"));
+}
+
+TEST(LogWriter, RelativeAndSlashedFolders) {
+    CSCLog log;
+    const std::wstring folder = temp_folder(L"log_slashes");
+    std::wstring slashed = folder;
+    for (auto& c : slashed)
+        if (c == L'\\')
+            c = L'/';
+    ASSERT_TRUE(log.open(slashed, L"s", 6));
+    EXPECT_EQ(0u, log.file_path().find(folder + L"\\s_"));
+    delete_folder(folder);
+
+    CSCLog relative;
+    ASSERT_TRUE(relative.open(L"fenwa_rel_logs/sub", L"r", 6));
+    EXPECT_EQ(0u, relative.file_path().find(get_exe_folder() + L"\\fenwa_rel_logs\\sub\\r_"));
+    delete_folder(get_exe_folder() + L"\\fenwa_rel_logs");
+}
+
+TEST(FolderAccess, WritableFolderPassesAndLeavesNothing) {
+    const std::wstring folder = temp_folder(L"access_ok");
+    ASSERT_TRUE(ensure_folder(folder));
+    EXPECT_TRUE(test_folder_access_at(folder));
+    EXPECT_FALSE(path_exists(folder + L"\\__test_for_create_folder__"));
+    delete_folder(folder);
+}
+
+TEST(FolderAccess, UnusableFoldersFail) {
+    // An unknown special folder must not become a test in the drive's root.
+    EXPECT_FALSE(test_folder_access_at(L""));
+
+    const std::wstring file = temp_folder(L"access_file");
+    ASSERT_TRUE(write_text_file(file, L"not a folder", false));
+    EXPECT_FALSE(test_folder_access_at(file));
+    ::DeleteFileW(file.c_str());
+}
