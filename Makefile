@@ -139,7 +139,7 @@ test: deps
 
 demo: deps
 	@$(MAKE) --no-print-directory all
-	@bash tools/demo.sh
+	@python3 tools/demo.py
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
