@@ -3,6 +3,7 @@
 // window search, error texts. None throws; failure is an empty string, 0 or false.
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 #include <vector>
