@@ -1,0 +1,273 @@
+#include "net/request_url.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <exception>
+#include <new>
+#include <vector>
+
+#include "util/text_util.h"
+#include "util/unique_handle.h"
+#include "util/win_util.h"
+
+namespace {
+
+constexpr DWORD k_http_flags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_BINARY;
+constexpr DWORD k_https_flags = k_http_flags | INTERNET_FLAG_SECURE |
+                                INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
+                                INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
+// Every certificate fault is accepted: the servers use certificates that no store knows.
+constexpr DWORD k_security_flags =
+    SECURITY_FLAG_IGNORE_REVOCATION | SECURITY_FLAG_IGNORE_UNKNOWN_CA |
+    SECURITY_FLAG_IGNORE_WRONG_USAGE | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+    SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_REDIRECT_TO_HTTPS |
+    SECURITY_FLAG_IGNORE_REDIRECT_TO_HTTP;
+static_assert(k_http_flags == 0x84000002, "request flags over HTTP");
+static_assert(k_https_flags == 0x84803002, "request flags over HTTPS");
+static_assert(k_security_flags == 0xF380, "certificate faults accepted");
+
+constexpr DWORD k_url_part_chars = 2084; // INTERNET_MAX_URL_LENGTH
+
+// The handles close request first, then connection, then session: members are destroyed in
+// reverse order of declaration.
+struct wininet_handles {
+    unique_hinternet session;
+    unique_hinternet connection;
+    unique_hinternet request;
+};
+
+int32_t elapsed_since(ULONGLONG start) {
+    return static_cast<int32_t>(::GetTickCount64() - start);
+}
+
+void set_dword_option(HINTERNET handle, DWORD option, DWORD value) {
+    ::InternetSetOptionW(handle, option, &value, sizeof(value));
+}
+
+// What the body becomes: the file, or the text accumulated in memory.
+class body_sink {
+public:
+    body_sink(RequestParam& param, size_t announced) : m_param(param), m_text(announced) {}
+
+    // False after a failure has been written into the record.
+    bool write(const char* data, DWORD size) {
+        if (m_param.download_file.empty()) {
+            m_text.append_chunk(data, size);
+            return true;
+        }
+        if (!m_file && !open_file())
+            return false;
+        DWORD written = 0;
+        ::WriteFile(m_file.get(), data, size, &written, nullptr);
+        m_param.bytes_written += written;
+        return true;
+    }
+
+    void finish() {
+        if (!m_param.download_file.empty()) {
+            m_file.reset();
+            m_param.text.clear();
+            return;
+        }
+        m_param.text = utf8_to_text(m_text.bytes());
+        strip_decoded_bom(m_param.text);
+    }
+
+private:
+    // Only when the first bytes arrive: an empty body leaves an existing file alone.
+    bool open_file() {
+        const std::wstring& path = m_param.download_file;
+        if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+            !::DeleteFileW(path.c_str())) {
+            m_param.text = L"error=" + path + L"\n\nfail to DeleteFile().";
+            m_param.status = -1;
+            return false;
+        }
+        m_file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!m_file) {
+            m_param.text = L"error=" + path + L"\n\nfail to CreateFile().";
+            m_param.status = -1;
+            return false;
+        }
+        return true;
+    }
+
+    RequestParam& m_param;
+    text_accumulator m_text;
+    unique_hfile m_file;
+};
+
+void perform(RequestParam& param) {
+    const ULONGLONG start = ::GetTickCount64();
+
+    normalize_scheme(param.host, param.port, param.is_https);
+    if (!param.full_url.empty())
+        split_url(param.full_url, param.host, param.port, param.path, param.is_https);
+    ensure_leading_slash(param.path);
+    // Written before the default port is filled in, so a port below 1 shows as given.
+    param.full_url = format_full_url(param.is_https, param.host, param.port, param.path);
+    if (param.host.size() < k_min_host_length) {
+        param.text = invalid_host_text(param.host);
+        param.status = -1;
+        return;
+    }
+    param.port = effective_port(param.port, param.is_https);
+    if (!normalize_method(param.method)) {
+        param.text = unknown_method_text(param.method);
+        param.status = 405;
+        return;
+    }
+
+    wininet_handles h;
+    h.session.reset(
+        ::InternetOpenW(L"request_url", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!h.session) {
+        param.status = static_cast<int32_t>(::GetLastError());
+        param.text = L"InternetOpen() failed.";
+        return;
+    }
+    h.connection.reset(::InternetConnectW(h.session.get(), param.host.c_str(),
+                                          static_cast<INTERNET_PORT>(param.port), L"", L"",
+                                          INTERNET_SERVICE_HTTP, 0, 0));
+    if (!h.connection) {
+        param.status = static_cast<int32_t>(::GetLastError());
+        param.text = L"hInternetConnect() failed.";
+        return;
+    }
+    // A request handle that cannot be opened is reported by the send below, which fails on it.
+    h.request.reset(::HttpOpenRequestW(h.connection.get(), param.method.c_str(), param.path.c_str(),
+                                       L"HTTP/1.0", L"", nullptr,
+                                       param.is_https ? k_https_flags : k_http_flags, 0));
+    // Time-outs on the session are not inherited everywhere; on the request they hold.
+    set_dword_option(h.request.get(), INTERNET_OPTION_CONNECT_TIMEOUT, param.timeout_ms);
+    set_dword_option(h.request.get(), INTERNET_OPTION_SEND_TIMEOUT, param.timeout_ms);
+    set_dword_option(h.request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, param.timeout_ms);
+    if (param.is_https)
+        set_dword_option(h.request.get(), INTERNET_OPTION_SECURITY_FLAGS, k_security_flags);
+
+    prepare_headers(param.headers);
+    for (const auto& line : param.headers)
+        ::HttpAddRequestHeadersW(h.request.get(), line.c_str(), static_cast<DWORD>(-1),
+                                 HTTP_ADDREQ_FLAG_ADD);
+
+    std::string body = utf8_encode(param.body);
+    if (!::HttpSendRequestW(h.request.get(), nullptr, 0, body.empty() ? nullptr : &body[0],
+                            static_cast<DWORD>(body.size()))) {
+        const DWORD code = ::GetLastError();
+        param.status = static_cast<int32_t>(code);
+        param.text = format_text(L"HttpSendRequest failed. elapsed = %ldms. error code = %d(%s)",
+                                 static_cast<long>(elapsed_since(start)), static_cast<int>(code),
+                                 get_error_text(code).c_str());
+        return;
+    }
+
+    wchar_t status_text[32] = {};
+    DWORD status_size = sizeof(status_text);
+    if (!::HttpQueryInfoW(h.request.get(), HTTP_QUERY_STATUS_CODE, status_text, &status_size,
+                          nullptr)) {
+        param.status = 0;
+        param.text = L"HttpQueryInfo(HTTP_QUERY_STATUS_CODE) failed.";
+        return;
+    }
+    status_text[31] = L'\0';
+    param.status = parse_status_code(status_text);
+    if (!is_read_status(param.status))
+        return;
+
+    if (!param.download_file.empty())
+        ensure_folder(split_path(param.download_file, path_folder));
+    param.text.clear();
+
+    DWORD announced = 0;
+    DWORD announced_size = sizeof(announced);
+    const bool has_length =
+        ::HttpQueryInfoW(h.request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                         &announced, &announced_size, nullptr) != FALSE;
+    body_sink sink(param, has_length ? announced : k_default_text_capacity);
+    std::vector<char> chunk(k_read_chunk);
+    uint64_t received = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!::InternetReadFile(h.request.get(), chunk.data(), static_cast<DWORD>(chunk.size()),
+                                &got)) {
+            // A body cut off by a time-out or a reset must not pass for a complete one.
+            const DWORD code = ::GetLastError();
+            param.status = static_cast<int32_t>(code);
+            param.text = format_text(L"InternetReadFile failed. elapsed = %ldms. error code = "
+                                     L"%d(%s)",
+                                     static_cast<long>(elapsed_since(start)),
+                                     static_cast<int>(code), get_error_text(code).c_str());
+            return;
+        }
+        if (got == 0)
+            break;
+        received += got;
+        if (!sink.write(chunk.data(), got))
+            return;
+    }
+    // The connection closed before the announced length: the body is incomplete. (More than
+    // announced is kept: the callers have always taken what the server sent.)
+    if (has_length && received < announced) {
+        param.status = -1;
+        param.text = format_text(L"Incomplete response. elapsed = %ldms. received %lu of %lu "
+                                 L"bytes.",
+                                 static_cast<long>(elapsed_since(start)),
+                                 static_cast<unsigned long>(received),
+                                 static_cast<unsigned long>(announced));
+        return;
+    }
+    sink.finish();
+    param.elapsed_ms = elapsed_since(start);
+}
+
+} // namespace
+
+bool split_url(const std::wstring& url, std::wstring& host, int32_t& port, std::wstring& path,
+               uint8_t& is_https) {
+    const std::wstring full = url_with_scheme(url, is_https);
+
+    std::vector<wchar_t> canonical(std::max<size_t>(full.size() * 3 + 1, k_url_part_chars));
+    DWORD size = static_cast<DWORD>(canonical.size());
+    BOOL ok = ::InternetCanonicalizeUrlW(full.c_str(), canonical.data(), &size, ICU_BROWSER_MODE);
+    if (!ok && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        canonical.assign(size + 1, L'\0');
+        size = static_cast<DWORD>(canonical.size());
+        ok = ::InternetCanonicalizeUrlW(full.c_str(), canonical.data(), &size, ICU_BROWSER_MODE);
+    }
+
+    // No part of a URL is longer than the URL, so these never truncate.
+    const DWORD part_chars = std::max<DWORD>(k_url_part_chars, size + 1);
+    std::vector<wchar_t> host_part(part_chars), path_part(part_chars), extra_part(part_chars);
+    URL_COMPONENTSW parts{};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = host_part.data();
+    parts.dwHostNameLength = part_chars;
+    parts.lpszUrlPath = path_part.data();
+    parts.dwUrlPathLength = part_chars;
+    parts.lpszExtraInfo = extra_part.data();
+    parts.dwExtraInfoLength = part_chars;
+    if (!ok || !::InternetCrackUrlW(canonical.data(), 0, 0, &parts)) {
+        host.clear();
+        path.clear();
+        return false;
+    }
+    host.assign(host_part.data(), parts.dwHostNameLength);
+    path.assign(path_part.data(), parts.dwUrlPathLength);
+    path.append(extra_part.data(), parts.dwExtraInfoLength);
+    port = parts.nPort;
+    return true;
+}
+
+void request_url(RequestParam& param) {
+    try {
+        perform(param);
+    } catch (const std::exception&) {
+        // A response too large for memory; the handles and buffers are already released.
+        param.status = -1;
+        param.text = L"Out of memory.";
+    }
+}
