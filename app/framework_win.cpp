@@ -148,7 +148,22 @@ bool CDialog::OnMessage(UINT message, WPARAM wparam, LPARAM, INT_PTR& result) {
     return false;
 }
 
+void ui_invoke(HWND hwnd, const std::function<void()>& f) {
+    HWND root = hwnd ? ::GetAncestor(hwnd, GA_ROOT) : nullptr;
+    if (!root || !::IsWindow(root))
+        return;
+    if (::GetWindowThreadProcessId(root, nullptr) == ::GetCurrentThreadId()) {
+        f();
+        return;
+    }
+    ::SendMessageW(root, WM_FENWA_INVOKE, 0, reinterpret_cast<LPARAM>(&f));
+}
+
 INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_FENWA_INVOKE) {
+        (*reinterpret_cast<const std::function<void()>*>(lparam))();
+        return TRUE;
+    }
     CDialog* self = nullptr;
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<CDialog*>(lparam);

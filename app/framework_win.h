@@ -3,7 +3,15 @@
 // InitInstance/ExitInstance and profile strings, and modal dialogs from templates.
 #include <windows.h>
 
+#include <functional>
 #include <string>
+
+// Carries a std::function<void()>* in LPARAM to a dialog's thread, which runs it.
+constexpr UINT WM_FENWA_INVOKE = WM_APP + 0x3F0;
+
+// Runs `f` on the thread that owns the top-level window of `hwnd` and waits for it; at once
+// when the caller is that thread. Does nothing when the window is gone.
+void ui_invoke(HWND hwnd, const std::function<void()>& f);
 
 class CWinApp {
 public:

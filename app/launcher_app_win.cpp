@@ -74,11 +74,13 @@ BOOL CZekLauncherApp::InitInstance() {
         return FALSE;
     }
 
-    CZekLauncherDlg dlg;
+    // The worker is never joined: when the user closes the window early it may still be
+    // inside a step, so the dialog is only freed once the worker has let go of it.
+    auto* dlg = new CZekLauncherDlg(this, m_uri_params);
+    dlg->DoModal();
     m_hMainWnd = nullptr;
-    dlg.set_as_main_window(this);
-    dlg.DoModal();
-    m_hMainWnd = nullptr;
+    if (dlg->worker_finished())
+        delete dlg;
     return FALSE;
 }
 

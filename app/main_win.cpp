@@ -8,7 +8,8 @@
 #include "app/product_config.h"
 #include "log/sc_log.h"
 
-ProductConfig g_product;
+// Never destroyed: a worker thread cut off by the end of the process may still read it.
+ProductConfig& g_product = *new ProductConfig();
 
 namespace {
 

@@ -46,4 +46,4 @@ bool test_folder_access(int csidl);
 // The same test on a folder given by path.
 bool test_folder_access_at(const std::wstring& folder);
 
-extern ProductConfig g_product;
+extern ProductConfig& g_product;

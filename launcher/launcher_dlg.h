@@ -1,17 +1,54 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
+#include <deque>
+#include <string>
+
 #include "app/framework_win.h"
+#include "controls/mac_progress_ctrl.h"
+#include "controls/rich_edit_ctrl_ex.h"
+#include "controls/sc_static.h"
+#include "launcher/pipeline_logic.h"
+
+// Sent by the access-code dialog to the main window: wparam the code, lparam a
+// std::wstring* that receives the title key.
+constexpr UINT WM_GET_TITLE_KEY = 7375;
+
+// Log-view colours of the pipeline.
+constexpr COLORREF k_colour_default = static_cast<COLORREF>(-1);
+constexpr COLORREF k_colour_normal = RGB(65, 105, 225);
+constexpr COLORREF k_colour_failure = RGB(255, 0, 0);
+constexpr COLORREF k_colour_warning = RGB(218, 165, 32);
+constexpr COLORREF k_colour_skipped = RGB(128, 128, 128);
 
 // The launcher's progress window. Its worker runs the launch pipeline and ends the dialog.
 class CZekLauncherDlg : public CDialog {
 public:
-    CZekLauncherDlg();
+    CZekLauncherDlg(CWinApp* app, const std::wstring& uri_params);
+    ~CZekLauncherDlg() override;
 
-    // The dialog becomes the application's main window once it exists.
-    void set_as_main_window(CWinApp* app) { m_app = app; }
-
+    // The pipeline, run by the worker thread.
     void thread_launcher();
+    void get_local_version();
+    bool get_server_version();
+    bool get_server_filelist(std::wstring version);
+    int download_server_files();
+    int rollback_files();
+    bool parse_browser_title();
+    bool run_fenwa();
+    void close_on_failure();
+
+    // Access-code look-up; runs on the dialog's own thread.
+    LRESULT on_get_title_key(WPARAM code, LPARAM title_key);
+
+    // True once the worker can no longer touch the dialog.
+    bool worker_finished() const { return m_worker_finished.load(); }
+
+    std::wstring m_params;
+    std::wstring m_local_version;
+    std::wstring m_server_version;
+    std::deque<FileInfo> m_filelist;
 
 protected:
     BOOL OnInitDialog() override;
@@ -19,6 +56,30 @@ protected:
     bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR& result) override;
 
 private:
+    void apply_colour_scheme();
+    void paint();
+    void delete_backup_folder();
+    // Runs the access-code dialog; IDCANCEL when the user gave up.
+    INT_PTR ask_for_access_code(std::wstring& title_key);
+
+    CWinApp* m_app;
+    std::wstring m_uri_params;
     HICON m_hIcon = nullptr;
-    CWinApp* m_app = nullptr;
+
+    CRichEditCtrlEx m_log_view;
+    CMacProgressCtrl m_progress;
+    CSCStatic m_status;
+    CSCStatic m_count;
+    CSCStatic m_title;
+    CSCStatic m_notice;
+
+    COLORREF m_text_colour = 0;
+    COLORREF m_face_colour = 0;
+    COLORREF m_grey_text_colour = 0;
+    COLORREF m_title_band_colour = 0;
+    COLORREF m_border_colour = 0;
+    HBRUSH m_face_brush = nullptr;
+    HBRUSH m_band_brush = nullptr;
+
+    std::atomic<bool> m_worker_finished{false};
 };

@@ -1,32 +1,276 @@
 #include "launcher/launcher_dlg.h"
 
+#include <algorithm>
 #include <thread>
 
+#include "app/product_config.h"
+#include "log/sc_log.h"
 #include "res/resource.h"
+#include "util/win_util.h"
 
-CZekLauncherDlg::CZekLauncherDlg() : CDialog(IDD_FENWALAUNCHER_DIALOG) {
+namespace {
+
+const wchar_t* const k_fn_thread = L"CZekLauncherDlg::thread_launcher";
+
+COLORREF shift(COLORREF c, int delta) {
+    auto ch = [delta](int v) { return static_cast<BYTE>(std::clamp(v + delta, 0, 255)); };
+    return RGB(ch(GetRValue(c)), ch(GetGValue(c)), ch(GetBValue(c)));
+}
+
+class CAboutDlg : public CDialog {
+public:
+    explicit CAboutDlg(HWND parent) : CDialog(IDD_ABOUTBOX, parent) {}
+};
+
+} // namespace
+
+CZekLauncherDlg::CZekLauncherDlg(CWinApp* app, const std::wstring& uri_params)
+    : CDialog(IDD_FENWALAUNCHER_DIALOG), m_app(app), m_uri_params(uri_params) {
     m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+}
+
+CZekLauncherDlg::~CZekLauncherDlg() {
+    if (m_face_brush)
+        ::DeleteObject(m_face_brush);
+    if (m_band_brush)
+        ::DeleteObject(m_band_brush);
 }
 
 BOOL CZekLauncherDlg::OnInitDialog() {
     if (m_app)
         m_app->m_hMainWnd = m_hWnd;
+
+    const std::wstring about = load_string(IDS_ABOUTBOX);
+    if (HMENU menu = ::GetSystemMenu(m_hWnd, FALSE); menu && !about.empty()) {
+        ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+    }
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-    std::thread([this] { thread_launcher(); }).detach();
+
+    m_log_view.SubclassDlgItem(IDC_RICHEDIT_LOG, m_hWnd);
+    m_progress.SubclassDlgItem(IDC_PROGRESS, m_hWnd);
+    m_status.SubclassDlgItem(IDC_STATIC_STATUS, m_hWnd);
+    m_count.SubclassDlgItem(IDC_STATIC_COUNT, m_hWnd);
+    m_title.SubclassDlgItem(IDC_STATIC_TITLE, m_hWnd);
+    m_notice.SubclassDlgItem(IDC_STATIC_NOTICE, m_hWnd);
+
+    // The log view is never shown, yet collects every line of the run.
+    ::ShowWindow(m_log_view.GetSafeHwnd(), SW_HIDE);
+
+    m_notice.m_textColor = RGB(128, 128, 128);
+    m_notice.SetFontBold(true);
+    m_notice.SetFontSize(10);
+    m_notice.SetText(load_string(IDS_NOTICE), CSCStatic::keep_colour);
+
+    ::SetWindowLongW(m_hWnd, GWL_STYLE,
+                     WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX);
+
+    m_log_view.m_showTime = false;
+    m_log_view.m_useContextMenu = false;
+    m_log_view.SetFontSize(9);
+    m_log_view.SetLineSpacingAll(1);
+
+    m_title.SetFontSize(9);
+    m_title.SetText(format_text(L" %s (ver. %s)", g_product.program_name().c_str(),
+                                get_file_version_string(L"", L"FileVersion").c_str()),
+                    CSCStatic::keep_colour);
+    m_status.SetFontSize(9);
+    m_count.SetFontSize(9);
+    ::SetWindowTextW(GetDlgItem(IDC_BUTTON_CLOSE), L"x");
+
+    m_progress.SetBarColor(RGB(65, 105, 225));
+
+    ::SetCurrentDirectoryW(g_product.program_folder().c_str());
+    apply_colour_scheme();
+
+    ::SetWindowPos(m_hWnd, nullptr, 0, 0, 320, 140, SWP_NOZORDER | SWP_FRAMECHANGED);
+    RECT window = {};
+    RECT area = {};
+    ::GetWindowRect(m_hWnd, &window);
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    ::SetWindowPos(m_hWnd, nullptr, area.left + (area.right - area.left - 320) / 2,
+                   area.top + (area.bottom - area.top - 140) / 2, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+    ::ShowWindow(m_hWnd, SW_SHOW);
+
+    std::thread([this] {
+        thread_launcher();
+        m_worker_finished = true;
+    }).detach();
     return TRUE;
 }
 
+void CZekLauncherDlg::apply_colour_scheme() {
+    m_text_colour = ::GetSysColor(COLOR_BTNTEXT);
+    m_face_colour = ::GetSysColor(COLOR_BTNFACE);
+    m_grey_text_colour = ::GetSysColor(COLOR_GRAYTEXT);
+    m_title_band_colour = shift(m_face_colour, -32);
+    m_border_colour = ::GetSysColor(COLOR_ACTIVEBORDER);
+
+    m_log_view.m_textColor = m_text_colour;
+    m_log_view.SetBackColor(m_face_colour);
+    m_title.m_textColor = m_text_colour;
+    m_title.m_backColor = m_title_band_colour;
+    m_status.m_textColor = m_grey_text_colour;
+    m_status.m_backColor = m_face_colour;
+    m_count.m_textColor = m_grey_text_colour;
+    m_count.m_backColor = m_face_colour;
+    m_notice.m_backColor = m_face_colour;
+    m_progress.SetBackColor(m_face_colour);
+
+    if (m_face_brush)
+        ::DeleteObject(m_face_brush);
+    if (m_band_brush)
+        ::DeleteObject(m_band_brush);
+    m_face_brush = ::CreateSolidBrush(m_face_colour);
+    m_band_brush = ::CreateSolidBrush(m_title_band_colour);
+    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+}
+
+void CZekLauncherDlg::paint() {
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(m_hWnd, &ps);
+    RECT client;
+    ::GetClientRect(m_hWnd, &client);
+    if (::IsIconic(m_hWnd)) {
+        ::SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+        const int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+        const int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+        ::DrawIcon(dc, x, y, m_hIcon);
+    } else {
+        // Drawn off-screen first so that the controls' background never flickers.
+        HDC mem = ::CreateCompatibleDC(dc);
+        HBITMAP bitmap = ::CreateCompatibleBitmap(dc, client.right, client.bottom);
+        HGDIOBJ old_bitmap = ::SelectObject(mem, bitmap);
+        ::FillRect(mem, &client, m_face_brush);
+        RECT band = {0, 0, client.right, std::min<LONG>(32, client.bottom)};
+        ::FillRect(mem, &band, m_band_brush);
+        HBRUSH border = ::CreateSolidBrush(m_border_colour);
+        ::FrameRect(mem, &client, border);
+        ::DeleteObject(border);
+        ::BitBlt(dc, 0, 0, client.right, client.bottom, mem, 0, 0, SRCCOPY);
+        ::SelectObject(mem, old_bitmap);
+        ::DeleteObject(bitmap);
+        ::DeleteDC(mem);
+    }
+    ::EndPaint(m_hWnd, &ps);
+}
+
 bool CZekLauncherDlg::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR& result) {
-    if (message == WM_COMMAND && LOWORD(wparam) == IDC_BUTTON_CLOSE) {
-        EndDialog(IDCANCEL);
-        result = TRUE;
+    switch (message) {
+    case WM_SYSCOMMAND:
+        if ((wparam & 0xFFF0) == IDM_ABOUTBOX) {
+            CAboutDlg about(m_hWnd);
+            about.DoModal();
+            result = 0;
+            return true;
+        }
+        return false;
+    case WM_PAINT:
+        paint();
+        result = 0;
         return true;
+    case WM_ERASEBKGND:
+        result = 0;
+        return true;
+    case WM_QUERYDRAGICON:
+        result = reinterpret_cast<INT_PTR>(m_hIcon);
+        return true;
+    case WM_CTLCOLORSTATIC: {
+        HWND control = reinterpret_cast<HWND>(lparam);
+        HDC dc = reinterpret_cast<HDC>(wparam);
+        const CSCStatic* labels[] = {&m_status, &m_count, &m_title, &m_notice};
+        for (const CSCStatic* label : labels) {
+            if (label->GetSafeHwnd() == control) {
+                ::SetTextColor(dc, label->m_textColor);
+                ::SetBkColor(dc, label->m_backColor);
+                result = reinterpret_cast<INT_PTR>(label == &m_title ? m_band_brush : m_face_brush);
+                return true;
+            }
+        }
+        return false;
+    }
+    case WM_SIZE:
+        ::InvalidateRect(m_hWnd, nullptr, TRUE);
+        return false;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDC_BUTTON_CLOSE) {
+            EndDialog(IDCANCEL);
+            result = TRUE;
+            return true;
+        }
+        break;
+    case WM_GET_TITLE_KEY:
+        result = on_get_title_key(wparam, lparam);
+        return true;
+    default:
+        break;
     }
     return CDialog::OnMessage(message, wparam, lparam, result);
 }
 
-// Until the pipeline exists the worker has nothing to do but end the dialog.
+void CZekLauncherDlg::delete_backup_folder() {
+    delete_folder(g_product.program_folder() + L"\\" + m_local_version);
+}
+
+void CZekLauncherDlg::close_on_failure() {
+    delete_backup_folder();
+    m_progress.SetTrackColor(RGB(255, 64, 0));
+    wait_with_messages(1500);
+    EndDialog(IDCANCEL);
+}
+
 void CZekLauncherDlg::thread_launcher() {
+    ::Sleep(500);
+
+    m_status.SetText(load_string(IDS_STATUS_LOCAL_VERSION));
+    get_local_version();
+
+    m_status.SetText(load_string(IDS_STATUS_SERVER_VERSION));
+    if (!get_server_version()) {
+        m_status.SetText(load_string(IDS_SERVER_VERSION_FAIL));
+        close_on_failure();
+        return;
+    }
+
+    m_status.SetText(load_string(IDS_STATUS_FILELIST));
+    if (!get_server_filelist(m_server_version)) {
+        m_status.SetText(load_string(IDS_FILELIST_FAIL));
+        close_on_failure();
+        return;
+    }
+
+    m_status.SetText(load_string(IDS_STATUS_DOWNLOAD));
+    const int failures = download_server_files();
+
+    std::wstring closing;
+    if (failures == 0) {
+        closing = load_string(IDS_ALL_UP_TO_DATE);
+        const LONG code = write_hklm_string(g_product.registry_key(), L"Version", m_server_version);
+        if (code != ERROR_SUCCESS) {
+            const std::wstring text =
+                format_text(L"\n%s. error code = %d", load_string(IDS_VERSION_REG_FAIL).c_str(),
+                            static_cast<int>(code));
+            m_log_view.AddLine(k_colour_warning, L"%s", text.c_str());
+            SCLOG(2, k_fn_thread, L"%s", text.c_str());
+        }
+        m_status.SetText(load_string(IDS_STATUS_REMOTE_INFO));
+        if (!parse_browser_title()) {
+            close_on_failure();
+            return;
+        }
+        m_status.SetText(load_string(IDS_STATUS_RUN));
+    } else {
+        m_progress.SetTrackColor(RGB(255, 0, 0));
+        m_log_view.AddLine(k_colour_warning, L"%s", load_string(IDS_ROLLBACK_NOTICE).c_str());
+        rollback_files();
+        closing = load_string(IDS_RESTORED);
+        ::Sleep(500);
+    }
+
+    delete_backup_folder();
+    SCLOG(0, k_fn_thread, L"%s", closing.c_str());
+    m_log_view.AddLine(k_colour_normal, L"%s", closing.c_str());
+    run_fenwa();
     EndDialog(IDCANCEL);
 }

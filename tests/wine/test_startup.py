@@ -47,8 +47,9 @@ class StartupLog(unittest.TestCase):
 
     def test_every_line_has_the_log_format(self):
         self.assertTrue(self.lines, "no log file at " + self.p.log_path())
+        # A message with line breaks continues on lines of its own after its timestamped line.
         for line in self.lines:
-            if line:
+            if line.startswith("["):
                 self.assertRegex(line, LINE_RE)
 
     def test_start_banner_of_each_run(self):

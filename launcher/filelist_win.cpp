@@ -1,0 +1,57 @@
+#include "app/product_config.h"
+#include "launcher/launcher_dlg.h"
+#include "log/sc_log.h"
+#include "net/request_url.h"
+#include "res/resource.h"
+#include "util/win_util.h"
+
+bool CZekLauncherDlg::get_server_filelist(std::wstring version) {
+    const wchar_t* fn = L"CZekLauncherDlg::get_server_filelist";
+    const std::wstring requesting = load_string(IDS_REQUEST_FILELIST);
+    m_log_view.AddLine(k_colour_default, L"%s", requesting.c_str());
+    SCLOG(0, fn, L"%s", requesting.c_str());
+    m_filelist.clear();
+
+    RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1);
+    param.path = g_product.download_path() + L"/" + version + L"/filelist.lst";
+    request_url(param);
+    if (param.status != 200 || param.text.empty()) {
+        const std::wstring text =
+            format_text(L"%s %s (error code = %d)", param.path.c_str(),
+                        load_string(IDS_FILE_READ_FAIL).c_str(), param.status);
+        m_log_view.AddLine(k_colour_failure, L"%s", text.c_str());
+        SCLOG(3, fn, L"%s", text.c_str());
+        return false;
+    }
+
+    const std::vector<std::wstring> lines = filelist_lines(param.text);
+    if (lines.empty()) {
+        const std::wstring text =
+            format_text(L"%s %s", version.c_str(), load_string(IDS_FILELIST_EMPTY).c_str());
+        m_log_view.AddLine(k_colour_failure, L"%s", text.c_str());
+        AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+
+    for (const std::wstring& line : lines) {
+        std::wstring trimmed;
+        FileInfo entry;
+        switch (classify_filelist_line(line, trimmed, entry)) {
+        case filelist_line_kind::comment:
+            SCLOG(0, fn, L"comented line. excepted. (%s)", trimmed.c_str());
+            break;
+        case filelist_line_kind::too_few_fields: {
+            const std::wstring text =
+                format_text(L"%s %s", trimmed.c_str(), load_string(IDS_FILELIST_BAD_LINE).c_str());
+            m_log_view.AddLine(k_colour_failure, L"%s", text.c_str());
+            SCLOG(3, fn, L"%s", text.c_str());
+            break;
+        }
+        case filelist_line_kind::entry:
+            m_filelist.push_back(entry);
+            break;
+        }
+    }
+    m_progress.SetRange(0, static_cast<int>(m_filelist.size()));
+    return true;
+}

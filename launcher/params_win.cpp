@@ -1,0 +1,66 @@
+#include "app/product_config.h"
+#include "launcher/launcher_dlg.h"
+#include "log/sc_log.h"
+#include "net/request_url.h"
+#include "util/win_util.h"
+
+bool CZekLauncherDlg::parse_browser_title() {
+    const wchar_t* fn = L"CZekLauncherDlg::parse_browser_title";
+    SCLOG(0, fn, L"theApp.m_uri_params = %s", m_uri_params.c_str());
+    const std::wstring url_prefix = g_product.url_scheme() + L"://param=";
+    const std::wstring title_prefix = g_product.browser_title_prefix();
+
+    std::wstring text = m_uri_params;
+    bool ask = false;
+    if (!text.empty()) {
+        ask = text == url_prefix;
+    } else {
+        SCLOG(0, fn, L"find window caption \"%s\"", title_prefix.c_str());
+        if (HWND browser = find_window_by_title(title_prefix, false)) {
+            wchar_t caption[1024] = {};
+            ::GetWindowTextW(browser, caption, 1024);
+            text = caption;
+        } else {
+            ask = true;
+        }
+    }
+
+    if (ask) {
+        ::ShowWindow(m_hWnd, SW_HIDE);
+        SCLOG(0, fn, L"run InputCodeDlg...");
+        std::wstring title_key;
+        if (ask_for_access_code(title_key) == IDCANCEL) {
+            SCLOG(0, fn, L"user cancelled InputCodeDlg.");
+            return false;
+        }
+        ::ShowWindow(m_hWnd, SW_SHOW);
+        text = url_prefix + title_key;
+        SCLOG(0, fn, L"get title key = %s", title_key.c_str());
+    }
+
+    const params_steps s = normalise_params(text, url_prefix, title_prefix);
+    SCLOG(0, fn, L"delete %%20 and black. params = %s", s.after_blanks.c_str());
+    SCLOG(0, fn, L"delete url_scheme prefix. params = %s", s.after_url_prefix.c_str());
+    if (s.had_title_prefix)
+        SCLOG(0, fn, L"delete browser_title_prefix. params = %s", s.after_title_prefix.c_str());
+    if (s.had_postfix)
+        SCLOG(0, fn, L"params after remove postfix = %s", s.after_postfix.c_str());
+    SCLOG(0, fn, L"final params = %s", s.final_params.c_str());
+    m_params = s.final_params;
+    return true;
+}
+
+// Stand-in until the access-code dialog exists: the user cannot give a code, which counts
+// as giving up.
+INT_PTR CZekLauncherDlg::ask_for_access_code(std::wstring&) {
+    return IDCANCEL;
+}
+
+LRESULT CZekLauncherDlg::on_get_title_key(WPARAM code, LPARAM title_key) {
+    RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1);
+    param.path = format_text(L"/run.php?accesscode=%d", static_cast<int>(code));
+    request_url(param);
+    if (param.status == 200 && param.text != L"null" && title_key)
+        *reinterpret_cast<std::wstring*>(title_key) = param.text;
+    return 0;
+}

@@ -1,0 +1,30 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include "app/product_config.h"
+#include "launcher/launcher_dlg.h"
+#include "log/sc_log.h"
+#include "res/resource.h"
+#include "util/win_util.h"
+
+bool CZekLauncherDlg::run_fenwa() {
+    const wchar_t* fn = L"CZekLauncherDlg::run_fenwa";
+    const std::wstring exe = g_product.service_exe_path();
+    SCLOG(0, fn, L"execute_filename : %s", exe.c_str());
+    SCLOG(0, fn, L"param = %s", m_params.c_str());
+    m_log_view.AddLine(RGB(0, 0, 255), L"execute_filename : %s", exe.c_str());
+
+    if (!path_exists(exe)) {
+        AfxMessageBox(load_string(IDS_NO_HOST_EXE), MB_OK);
+        return false;
+    }
+
+    SCLOG(0, fn, L"stop previous running process.");
+    ::ShellExecuteW(nullptr, L"open", exe.c_str(), L"-u", nullptr, SW_SHOWNORMAL);
+    ::Sleep(1000);
+
+    const std::wstring command = m_params.empty() ? L"-i" : L"-i " + m_params;
+    SCLOG(0, fn, L"run process with param = \"%s\"", command.c_str());
+    ::ShellExecuteW(nullptr, L"open", exe.c_str(), command.c_str(), nullptr, SW_SHOWNORMAL);
+    return true;
+}
