@@ -59,6 +59,10 @@ std::wstring url_with_scheme(const std::wstring& url, uint8_t& is_https) {
     return (is_https ? k_https : k_http) + url;
 }
 
+std::wstring request_target(const std::wstring& url_path, const std::wstring& extra_info) {
+    return url_path + extra_info.substr(0, extra_info.find(L'#'));
+}
+
 void ensure_leading_slash(std::wstring& path) {
     if (path.empty() || path[0] != L'/')
         path.insert(0, 1, L'/');

@@ -52,6 +52,8 @@ void normalize_scheme(std::wstring& host, int32_t port, uint8_t& is_https);
 // A URL without "http://" or "https://" gets the one is_https names; a URL with one sets
 // is_https from it.
 std::wstring url_with_scheme(const std::wstring& url, uint8_t& is_https);
+// The path sent on the request line: the URL path and its query; a fragment is not sent.
+std::wstring request_target(const std::wstring& url_path, const std::wstring& extra_info);
 void ensure_leading_slash(std::wstring& path);
 std::wstring format_full_url(uint8_t is_https, const std::wstring& host, int32_t port,
                              const std::wstring& path);

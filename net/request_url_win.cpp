@@ -256,8 +256,8 @@ bool split_url(const std::wstring& url, std::wstring& host, int32_t& port, std::
         return false;
     }
     host.assign(host_part.data(), parts.dwHostNameLength);
-    path.assign(path_part.data(), parts.dwUrlPathLength);
-    path.append(extra_part.data(), parts.dwExtraInfoLength);
+    path = request_target(std::wstring(path_part.data(), parts.dwUrlPathLength),
+                          std::wstring(extra_part.data(), parts.dwExtraInfoLength));
     port = parts.nPort;
     return true;
 }

@@ -78,6 +78,11 @@ TEST(RequestUrl, PathPortAndFullUrl) {
         EXPECT_EQ(p.second, path);
     }
 
+    EXPECT_EQ(L"/a?b=1", request_target(L"/a", L"?b=1"));
+    EXPECT_EQ(L"/a?b=1", request_target(L"/a", L"?b=1#top"));
+    EXPECT_EQ(L"/a", request_target(L"/a", L"#top"));
+    EXPECT_EQ(L"/", request_target(L"/", L""));
+
     EXPECT_EQ(443, effective_port(0, 1));
     EXPECT_EQ(80, effective_port(0, 0));
     EXPECT_EQ(80, effective_port(-5, 0));
