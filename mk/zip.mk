@@ -17,7 +17,7 @@ $(ZIP_INFLATE_LOOP): bench/zip_inflate_loop.cpp
 
 .PHONY: zip-bench fuzz-zip
 zip-bench: $(ZIPX) $(ZIP_INFLATE_LOOP)
-	@bash bench/zip_bench.sh
+	@python3 bench/zip_bench.py
 
 # `make fuzz` runs every fuzz target for FUZZ_SECONDS each.
 FUZZ_SECONDS ?= 60
