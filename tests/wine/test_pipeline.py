@@ -1,0 +1,260 @@
+"""The launch pipeline end to end under Wine against a test server on loopback: versions,
+file list, downloads with backup, rollback, the parameter and the start of the host."""
+
+import os
+import shutil
+import tempfile
+import unittest
+
+from http_server import TestServer
+from launcher_env import URL_PREFIX, messages
+from pipeline_env import DOWNLOAD_PATH, PipelinePrefix, sample_release
+
+HOST_ENV = {"FENWA_HOST_EXIT_AFTER": "3"}
+VERSION_KEY = "HKEY_LOCAL_MACHINE\\Software\\Fenwa\\FenwaLauncher"
+
+
+def paths(server):
+    return [r.target for r in server.requests]
+
+
+class Scenario(unittest.TestCase):
+    prefix_name = None
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="fenwa-server-")
+        self.p = PipelinePrefix(self.prefix_name or self.id().split(".")[-1], env=HOST_ENV)
+
+    def tearDown(self):
+        self.p.cleanup()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def run_launcher(self, *args):
+        r = self.p.launch(*args, timeout=90)
+        self.assertNotEqual("timeout", r.rc, r)
+        return r
+
+    def log(self, function=None):
+        return messages(self.p.log_lines(), function)
+
+    def assert_no_backup(self, version="0.0.0.0"):
+        self.assertFalse(os.path.exists(os.path.join(self.p.program_folder, version)))
+
+    def assert_host_started(self, starts, param_args):
+        self.assertEqual(["-u", param_args], [s[1] for s in starts[-2:]])
+        self.assertGreaterEqual(starts[-1][0] - starts[-2][0], 0.9,
+                                "the host is started one second after it was stopped")
+
+
+class FirstInstallationThenNothingToDo(Scenario):
+    def test_install_then_skip(self):
+        # An archive entry is fetched on every run (its archive is deleted once unpacked), so
+        # this release has none; the archive entry is covered by the scenarios below.
+        release = sample_release("1.0.0.5", archive=False)
+        release.publish(self.root)
+        with TestServer(http_port=80, https_port=443, static_root=self.root) as server:
+            self.run_launcher(URL_PREFIX + "Fenwa%20Launcher%20-%20AB12CD34%20x/")
+            first = list(server.requests)
+
+            # Every file is in place, the archive entry unpacked into its folder.
+            for name, data in release.files.items():
+                self.assertEqual(data, self.p.installed(name), name)
+            self.assertFalse(os.path.exists(os.path.join(self.p.program_folder, "readme.txt.zip")))
+            self.assertEqual("1.0.0.5", self.p.installed_version())
+            self.assert_no_backup()
+            self.assert_host_started(self.p.host_starts(wait_for=2), "-i AB12CD34")
+
+            base = "/" + DOWNLOAD_PATH
+            self.assertEqual([base + "/version.html", base + "/1.0.0.5/filelist.lst"],
+                             [r.target for r in first[:2]])
+            self.assertEqual(sorted([base + "/1.0.0.5/FenwaHostSvr.exe.zip",
+                                     base + "/1.0.0.5/readme.txt.zip",
+                                     base + "/1.0.0.5/bin/engine.dat.zip"]),
+                             sorted(r.target for r in first[2:]))
+            self.assertTrue(all(r.scheme == "https" and r.version == "HTTP/1.0" for r in first))
+
+            log = self.log()
+            self.assertIn("final params = AB12CD34", log)
+            self.assertIn('run process with param = "-i AB12CD34"', log)
+            self.assertIn("FenwaHostSvr.exe (1/3) : download and unzip success.", log)
+
+            # The second run finds everything identical and asks for no archive.
+            server.clear()
+            self.p.wait_idle(20)
+            self.run_launcher(URL_PREFIX + "ZZ")
+            self.assertEqual([base + "/version.html", base + "/1.0.0.5/filelist.lst"],
+                             paths(server))
+            log = self.log("CZekLauncherDlg::download_server_files")
+            self.assertIn("FenwaHostSvr.exe (1/3) : skip", log)
+            self.assertIn("bin/engine.dat (3/3) : skip", log)
+            self.assert_host_started(self.p.host_starts(wait_for=4), "-i ZZ")
+            self.assert_no_backup("1.0.0.5")
+
+
+class HttpsRefused(Scenario):
+    def test_http_serves_the_whole_run(self):
+        sample_release("2.0").publish(self.root)
+        with TestServer(http_port=80, https_port=None, static_root=self.root) as server:
+            self.run_launcher(URL_PREFIX + "P1")
+            self.assertTrue(server.requests)
+            self.assertTrue(all(r.port == 80 and r.scheme == "http" for r in server.requests))
+            self.assertGreater(len(server.requests), 2)
+        log = self.log("CZekLauncherDlg::get_server_version")
+        self.assertIn("https(443) request failed under Vista OS. retry http request...", log)
+        self.assertIn("http://127.0.0.1:80/%s/version.html" % DOWNLOAD_PATH, log)
+        self.assertEqual("2.0", self.p.installed_version())
+        self.assert_host_started(self.p.host_starts(wait_for=2), "-i P1")
+        # The archive entry was unpacked into a folder of its name and then deleted.
+        self.assertEqual(b"plugin b first", self.p.installed("plugin/sub/b.txt"))
+        self.assertFalse(os.path.exists(os.path.join(self.p.program_folder, "plugin.zip")))
+
+
+class ServerUnreachable(Scenario):
+    def test_nothing_started_and_no_backup(self):
+        r = self.run_launcher(URL_PREFIX + "P1")
+        self.assertGreater(r.elapsed, 1.5, "the failure stays on screen for 1.5 s")
+        log = self.log("CZekLauncherDlg::get_server_version")
+        self.assertTrue(any(line.startswith("http request. Unable to read server version")
+                            for line in log), log)
+        self.assertEqual([], self.p.host_starts(timeout=0))
+        self.assert_no_backup()
+        self.assertIsNone(self.p.installed_version())
+
+
+class FileListProblems(Scenario):
+    def test_missing_file_list(self):
+        release = sample_release("3.0")
+        release.publish(self.root)
+        os.remove(os.path.join(self.root, DOWNLOAD_PATH, "3.0", "filelist.lst"))
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_launcher(URL_PREFIX + "P1")
+        log = self.log("CZekLauncherDlg::get_server_filelist")
+        self.assertIn("/%s/3.0/filelist.lst Unable to read file. (error code = 404)" % DOWNLOAD_PATH,
+                      log)
+        self.assertEqual([], self.p.host_starts(timeout=0))
+        self.assert_no_backup()
+
+    def test_empty_file_list_shows_a_message(self):
+        sample_release("3.2").publish(self.root, filelist="\r\n\n\r\n")
+        wintool = self.p.helper("wintool")
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            proc, _, _ = self.p.start(self.p.exe, [URL_PREFIX + "P1"])
+            self.assertEqual(0, self.p.run(wintool, ["wait", "FenwaLauncher", "30"], timeout=40).rc)
+            dump = self.p.run(wintool, ["dump", "FenwaLauncher"]).out
+            self.assertIn("3.2 version filelist.lst are missing.", dump)
+            self.p.run(wintool, ["command", "FenwaLauncher", "1"])
+            proc.wait(timeout=30)
+        self.assertEqual([], self.p.host_starts(timeout=0))
+        self.assert_no_backup()
+
+
+class RollbackAfterAMissingArchive(Scenario):
+    def test_replaced_files_come_back(self):
+        first = sample_release("4.0", "old")
+        first.publish(self.root)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_launcher(URL_PREFIX + "A1")
+        self.assertEqual("4.0", self.p.installed_version())
+        self.p.wait_idle(20)
+        old_readme = self.p.installed("readme.txt")
+        old_engine = self.p.installed("bin/engine.dat")
+
+        second = sample_release("4.1", "newer")
+        second.publish(self.root, skip=("bin/engine.dat",))
+        with TestServer(http_port=80, https_port=443, static_root=self.root) as server:
+            self.run_launcher(URL_PREFIX + "A2")
+            asked = paths(server)
+        self.assertIn("/%s/4.1/bin/engine.dat.zip" % DOWNLOAD_PATH, asked)
+        # The download after the missing one still happened, then everything went back.
+        self.assertIn("/%s/4.1/plugin.zip" % DOWNLOAD_PATH, asked)
+        self.assertEqual(old_readme, self.p.installed("readme.txt"))
+        self.assertEqual(old_engine, self.p.installed("bin/engine.dat"))
+        self.assertEqual(b"plugin a old", self.p.installed("plugin/a.txt"))
+        self.assertEqual("4.0", self.p.installed_version(), "Version untouched after a rollback")
+        self.assert_no_backup("4.0")
+        self.assert_host_started(self.p.host_starts(wait_for=4), "-i")
+        log = self.log()
+        self.assertIn("bin/engine.dat (3/4) : error = 404", log)
+        self.assertIn("rollback success.", log)
+        self.assertIn("rollback : readme.txt", log)
+
+
+class FileInUse(Scenario):
+    def test_extraction_onto_a_locked_file_rolls_back(self):
+        sample_release("7.0", "old", archive=False).publish(self.root)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_launcher(URL_PREFIX + "L1")
+        self.p.wait_idle(20)
+        sample_release("7.1", "newer", archive=False).publish(self.root)
+
+        import time
+        import winetest
+        stop = os.path.join(self.p.path, "drive_c", "stop-hold")
+        holder, out, _ = self.p.start(
+            self.p.helper("hold_file"),
+            ["C:\\users\\Public\\Documents\\Fenwa\\FenwaLauncher\\readme.txt",
+             "C:\\stop-hold", "90"])
+        deadline = time.monotonic() + 30
+        while "held" not in winetest._read(out) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertIn("held", winetest._read(out))
+        try:
+            with TestServer(http_port=80, https_port=443, static_root=self.root):
+                self.run_launcher(URL_PREFIX + "L2")
+        finally:
+            open(stop, "w").close()
+            holder.wait(timeout=30)
+        log = self.log("CZekLauncherDlg::download_server_files")
+        self.assertTrue(any(line.startswith("UnzipItem() failed.") and "readme.txt.zip" in line
+                            and line.endswith("zr error code = 512") for line in log), log)
+        self.assertEqual(b"readme old\r\n", self.p.installed("readme.txt"))
+        self.assertEqual("7.0", self.p.installed_version())
+        self.assert_host_started(self.p.host_starts(wait_for=4), "-i")
+
+
+class UnsafeFileListName(Scenario):
+    def test_names_outside_the_program_folder_are_refused(self):
+        release = sample_release("5.0")
+        release.publish(self.root)
+        evil = os.path.join(self.root, DOWNLOAD_PATH, "evil.txt.zip")
+        from pipeline_env import zip_one
+        zip_one(evil, "evil.txt", b"evil")
+        listing = release.filelist() + "../evil.txt|4|\r\n"
+        release.publish(self.root, filelist=listing)
+        with TestServer(http_port=80, https_port=443, static_root=self.root) as server:
+            self.run_launcher(URL_PREFIX + "E1")
+            self.assertFalse(any("evil" in t for t in paths(server)))
+        self.assertFalse(os.path.exists(os.path.join(self.p.public_documents, "Fenwa", "evil.txt")))
+        self.assertIn("../evil.txt (5/5) : unsafe file name refused.", self.log())
+        self.assertIsNone(self.p.installed_version())
+        self.assert_host_started(self.p.host_starts(wait_for=2), "-i")
+
+
+class Parameters(Scenario):
+    def test_url_parameter_forms(self):
+        sample_release("6.0").publish(self.root)
+        cases = [
+            (URL_PREFIX + "ABCDEFGHIJK", "-i ABCDEFGH"),
+            (URL_PREFIX + "xyz%20tail", "-i xyz"),
+            (URL_PREFIX + "Fenwa Launcher - K9 more", "-i K9"),
+        ]
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            for n, (arg, expected) in enumerate(cases):
+                self.run_launcher(arg)
+                self.p.wait_idle(20)
+                self.assert_host_started(self.p.host_starts(wait_for=2 * (n + 1)), expected)
+
+    def test_bare_url_prefix_asks_for_a_code(self):
+        sample_release("6.1").publish(self.root)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_launcher(URL_PREFIX)
+        log = self.log("CZekLauncherDlg::parse_browser_title")
+        self.assertEqual(["theApp.m_uri_params = " + URL_PREFIX, "run InputCodeDlg...",
+                          "user cancelled InputCodeDlg."], log)
+        # The update itself succeeded; only the start was given up.
+        self.assertEqual("6.1", self.p.installed_version())
+        self.assertEqual([], self.p.host_starts(timeout=0))
+
+
+if __name__ == "__main__":
+    unittest.main()
