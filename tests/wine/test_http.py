@@ -4,6 +4,7 @@ receives, which responses are read, downloads, the failure texts, time-outs and 
 import json
 import os
 import re
+import shutil
 import socket
 import unittest
 
@@ -22,11 +23,15 @@ SEND_FAILED_RE = re.compile(
     r"^HttpSendRequest failed\. elapsed = (\d+)ms\. error code = (\d+)\((.*)\)$", re.S)
 
 _prefix = None
+_probe = None
 
 
 def setUpModule():
-    global _prefix
+    global _prefix, _probe
     _prefix = winetest.Prefix("http")
+    # A copy: a build running meanwhile may relink the helper under our feet.
+    _probe = os.path.join(_prefix.path, "drive_c", "http_probe.exe")
+    shutil.copy(PROBE, _probe)
 
 
 def tearDownModule():
@@ -65,7 +70,7 @@ def probe(host=LOCAL, port=0, path="", method=None, https=0, body=None, download
         args += ["--header", line]
     if fallback:
         args.append("--fallback")
-    r = _prefix.run(PROBE, [_escape(a) for a in args], timeout=run_timeout)
+    r = _prefix.run(_probe, [_escape(a) for a in args], timeout=run_timeout)
     if r.rc != 0 or not r.out.strip():
         raise AssertionError("http_probe failed: %r" % (r,))
     return json.loads(r.out)
