@@ -122,6 +122,21 @@ def _resource_dir_entries(data, root, at):
     return out
 
 
+def _version_languages_of(data):
+    """(PE, the language entries of the version resource) or (PE, []) when it has none."""
+    pe = _Pe(data)
+    root = pe.offset(pe.resource_rva) if pe.ok and pe.resource_size else None
+    if root is None:
+        return pe, []
+    level = root
+    for wanted in (RT_VERSION, VS_VERSION_INFO):
+        match = [e for e in _resource_dir_entries(data, root, level) if e[0] == wanted and e[1]]
+        if not match:
+            return pe, []
+        level = match[0][2]
+    return pe, _resource_dir_entries(data, root, level)
+
+
 def find_version_resource(data, languages=()):
     """The bytes of the file's version resource (type 16, id 1), or None.
 
@@ -129,19 +144,7 @@ def find_version_resource(data, languages=()):
     the caller's locale languages, then English (US), then the first one there is. With one
     language, as almost every program has, the choice does not matter.
     """
-    pe = _Pe(data)
-    if not pe.ok or not pe.resource_size:
-        return None
-    root = pe.offset(pe.resource_rva)
-    if root is None:
-        return None
-    level = root
-    for wanted in (RT_VERSION, VS_VERSION_INFO):
-        match = [e for e in _resource_dir_entries(data, root, level) if e[0] == wanted and e[1]]
-        if not match:
-            return None
-        level = match[0][2]
-    entries = _resource_dir_entries(data, root, level)
+    pe, entries = _version_languages_of(data)
     if not entries:
         return None
     chosen = None
@@ -265,21 +268,7 @@ def read_file_version(path, key="FileVersion", languages=()):
 
 def version_languages(path):
     """How many languages the file's version resource exists in (0 when none)."""
-    return _mapped(path, _version_languages) or 0
-
-
-def _version_languages(data):
-    pe = _Pe(data)
-    root = pe.offset(pe.resource_rva) if pe.ok and pe.resource_size else None
-    if root is None:
-        return 0
-    level = root
-    for wanted in (RT_VERSION, VS_VERSION_INFO):
-        match = [e for e in _resource_dir_entries(data, root, level) if e[0] == wanted and e[1]]
-        if not match:
-            return 0
-        level = match[0][2]
-    return len(_resource_dir_entries(data, root, level))
+    return _mapped(path, lambda data: len(_version_languages_of(data)[1])) or 0
 
 
 # ---------------------------------------------------------------- names
