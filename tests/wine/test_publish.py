@@ -38,6 +38,7 @@ EXPECTED_VERSIONS = [
     ("ver_empty_value.exe", ""),
     ("ver_two_translations.exe", "7.0.0.1"),
     ("ver_text.exe", "8, 0, 0, 1 베타 "),
+    ("ver_two_languages.exe", "9.0.0.1"),  # with an English locale
     ("no_resource.exe", ""),
     ("plain.txt", ""),
 ]
@@ -108,7 +109,9 @@ class PublishFileVersion(unittest.TestCase):
             if os.path.exists(built):
                 cls.paths.append(built)
         cls.p = winetest.Prefix("publish-version")
-        r = cls.p.run(FILE_VERSION, [winetest.Prefix.win(p) for p in cls.paths], timeout=60)
+        english = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
+        r = cls.p.run(FILE_VERSION, [winetest.Prefix.win(p) for p in cls.paths], timeout=60,
+                      env=english)
         cls.result = r
         lines = r.out.replace("\r\n", "\n").split("\n")
         cls.launcher = dict(zip(cls.paths, [ln[1:] for ln in lines if ln.startswith("=")]))
@@ -131,6 +134,15 @@ class PublishFileVersion(unittest.TestCase):
         for path in self.paths:
             with self.subTest(os.path.basename(path)):
                 self.assertEqual(self.launcher.get(path), publish.read_file_version(path))
+
+    def test_locale_picks_among_resource_languages(self):
+        path = fixture("ver_two_languages.exe")
+        r = self.p.run(FILE_VERSION, [winetest.Prefix.win(path)], timeout=60,
+                       env=winetest.build_locale("ko_KR"))
+        self.assertEqual("=9.0.0.2", r.out.strip())
+        self.assertEqual("9.0.0.2", publish.read_file_version(path, languages=(0x0412,)))
+        self.assertEqual("9.0.0.1", publish.read_file_version(path))
+        self.assertEqual(2, publish.version_languages(path))
 
     def test_damaged_copies_really_differ(self):
         # Guards the patched copies: each must have lost its value, not kept it by accident.
