@@ -2,7 +2,7 @@
 """Publishes a release folder as the server tree that the launcher reads.
 
   publish.py --release DIR --version V --out SERVER_ROOT [--launcher FenwaLauncher.exe]
-             [--download-path download/Customer/program_kr]
+             [--download-path download/Customer/program_kr] [--language 0412]
   publish.py --file-version FILE...      prints each file's FileVersion as the launcher reads it
 
 Under SERVER_ROOT/<download path>/ it writes:
@@ -357,8 +357,10 @@ def _sort_key(name):
     return [(s.casefold(), s) for s in name.split("/")]
 
 
-def scan_release(release):
-    """The release's files in a stable order, plus any problems found while walking."""
+def scan_release(release, languages=()):
+    """The release's files in a stable order, plus any problems found while walking.
+    `languages`: the customers' UI languages, for files whose version resource exists in
+    several languages."""
     errors, warnings, entries = [], [], []
     names = []
     for folder, dirs, files in os.walk(release):
@@ -380,7 +382,7 @@ def scan_release(release):
         if problem:
             errors.append("%s: %s" % (rel, problem))
             continue
-        entries.append(Entry(rel, full, os.path.getsize(full), read_file_version(full)))
+        entries.append(Entry(rel, full, os.path.getsize(full), read_file_version(full, languages=languages)))
     return entries, errors, warnings
 
 
@@ -431,7 +433,7 @@ def check_entries(entries, launcher=None):
                             "characters" % e.name)
         if e.version and version_languages(e.path) > 1:
             warnings.append("%s: the version resource exists in several languages; the "
-                            "launcher's choice depends on the PC's locale" % e.name)
+                            "launcher's choice depends on the PC's locale (see --language)" % e.name)
         if e.name == LAUNCHER_EXE:
             warnings.append("%s is listed: the launcher will overwrite its own executable"
                             % e.name)
@@ -577,7 +579,8 @@ def _inside(path, folder):
     return os.path.commonpath([path, folder]) == folder
 
 
-def publish(release, version, out, launcher=None, download_path=DEFAULT_DOWNLOAD_PATH):
+def publish(release, version, out, launcher=None, download_path=DEFAULT_DOWNLOAD_PATH,
+            languages=()):
     """Checks the release and writes the server tree; raises PublishError when refused."""
     problems = [p for p in (version_text_problem(version), download_path_problem(download_path))
                 if p]
@@ -590,7 +593,7 @@ def publish(release, version, out, launcher=None, download_path=DEFAULT_DOWNLOAD
         problems.append("the server tree would lie inside the release folder")
     if problems:
         raise PublishError("\n".join(problems))
-    entries, errors, warnings = scan_release(release)
+    entries, errors, warnings = scan_release(release, languages)
     more_errors, more_warnings = check_entries(entries, launcher)
     errors += more_errors
     warnings += more_warnings
@@ -614,7 +617,7 @@ def publish(release, version, out, launcher=None, download_path=DEFAULT_DOWNLOAD
         launcher_version = None
         if launcher:
             write_file_zip(launcher, os.path.join(staging, LAUNCHER_EXE + ".zip"), LAUNCHER_EXE)
-            launcher_version = read_file_version(launcher)
+            launcher_version = read_file_version(launcher, languages=languages)
         # The live folder is swapped, not rewritten, so that a launcher downloading from it
         # meanwhile never meets a half-written archive.
         old = None
@@ -646,18 +649,22 @@ def main(argv=None):
     parser.add_argument("--out", help="the web server's document root")
     parser.add_argument("--launcher", help="FenwaLauncher.exe to offer as the launcher update")
     parser.add_argument("--download-path", default=DEFAULT_DOWNLOAD_PATH)
+    parser.add_argument("--language", action="append", default=[], type=lambda t: int(t, 16),
+                        metavar="HEX", help="the customers' UI language, e.g. 0412 (decides "
+                        "among version resources in several languages; default English)")
     parser.add_argument("--file-version", nargs="+", metavar="FILE",
                         help="print each file's FileVersion as the launcher reads it")
     args = parser.parse_args(argv)
 
     if args.file_version:
         for path in args.file_version:
-            print("%s\t%s" % (path, read_file_version(path)))
+            print("%s\t%s" % (path, read_file_version(path, languages=args.language)))
         return 0
     if not (args.release and args.version and args.out):
         parser.error("--release, --version and --out are needed")
     try:
-        result = publish(args.release, args.version, args.out, args.launcher, args.download_path)
+        result = publish(args.release, args.version, args.out, args.launcher, args.download_path,
+                         args.language)
     except PublishError as e:
         print("publish: refused, nothing written:", file=sys.stderr)
         for line in str(e).split("\n"):

@@ -321,6 +321,14 @@ class PublishTree(unittest.TestCase):
         result = self.publish(launcher=fixture("ver_normal.exe"))
         self.assertTrue(any("FenwaLauncher.exe" in w for w in result.warnings))
 
+    def test_customers_language_picks_the_version_resource(self):
+        self.put("FenwaHostSvr.exe", open(fixture("ver_two_languages.exe"), "rb").read())
+        for languages, version in (((), "9.0.0.1"), ((0x0412,), "9.0.0.2")):
+            with self.subTest(languages=languages):
+                result = publish.publish(self.release, "1.0", self.out, languages=languages)
+                self.assertEqual([version], [e.version for e in result.entries])
+                self.assertTrue(any("several languages" in w for w in result.warnings))
+
     def test_command_line(self):
         self.put("a.txt")
         tool = os.path.join(winetest.ROOT, "tools", "publish.py")
