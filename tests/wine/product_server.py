@@ -98,6 +98,7 @@ class ProductServer:
         self.statuses = dict(statuses or {})
         self.work = None
         self.proc = None
+        self.access_log = self.error_log = None
 
     # ---- life cycle
     def start(self, timeout=10):
@@ -175,8 +176,9 @@ class ProductServer:
         return out
 
     def clear_requests(self):
-        with open(self.access_log, "w"):
-            pass
+        if self.access_log:
+            with open(self.access_log, "w"):
+                pass
 
     def log_text(self):
         texts = []
