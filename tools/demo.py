@@ -1,31 +1,93 @@
 #!/usr/bin/env python3
-"""Runs the launcher end to end under Wine on a virtual display and shows what it did."""
+"""The launcher end to end: publishes the sample release, serves it with nginx on
+127.0.0.1 ports 443 (HTTPS, self-signed) and 80, runs the launcher under Wine on a virtual
+display with a URL parameter, and shows the outcome. Ends by itself and stops everything it
+started. Runs in a private network namespace when started as root, so that ports 443 and
+80 never meet anything else on the machine."""
 
 import os
+import shutil
+import subprocess
 import sys
+import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
+sys.path.insert(0, HERE)
 
-import winetest  # noqa: E402
-from launcher_env import URL_PREFIX, LauncherPrefix  # noqa: E402
+import sample_release  # noqa: E402
+from launcher_env import URL_PREFIX  # noqa: E402
+from pipeline_env import PipelinePrefix  # noqa: E402
+
+
+def reexec_in_netns():
+    if os.environ.get("FENWA_IN_NETNS") or os.geteuid() != 0 or not shutil.which("unshare"):
+        return
+    env = dict(os.environ, FENWA_IN_NETNS="1")
+    cmd = "ip link set lo up && exec \"$0\" \"$@\""
+    sys.stdout.flush()
+    os.execvpe("unshare", ["unshare", "-n", "-m", "--", "sh", "-c", cmd, sys.executable] +
+               sys.argv, env)
+
+
+def section(title):
+    print("\n==== %s ====" % title)
+
+
+def run_launcher(p, arg):
+    print("$ FenwaLauncher.exe %s" % arg)
+    r = p.launch(arg, timeout=120)
+    p.wait_idle(30)
+    print("exit: %s after %.1f s" % (r.rc, r.elapsed))
+    return r
+
+
+def pipeline_demo(workdir, p):
+    """First installation from the product server; returns True when the host got the code."""
+    section("product server")
+    server, published = sample_release.serve_sample(workdir)
+    try:
+        print("serving %s (version %s) on https://127.0.0.1:443 and http://127.0.0.1:80"
+              % (published.base, published.version))
+        section("launcher run")
+        run_launcher(p, URL_PREFIX + "Fenwa%20Launcher%20-%20demo1234%20/")
+        section("what the server was asked")
+        for req in server.requests():
+            print("  %s %s://...:%d%s -> %d" % (req.method, req.scheme, req.port, req.path,
+                                                req.status))
+    finally:
+        server.stop()
+
+    section("log file")
+    print(p.log_path())
+    print("(inside Wine: C:\\users\\Public\\Documents\\Fenwa\\log)")
+    for line in p.log_lines():
+        print("  " + line)
+
+    section("installed")
+    for line in sample_release.install_report(p.program_folder):
+        print(line)
+    starts = [s[1] for s in p.host_starts(wait_for=2)]
+    print("installed version (HKLM Version): %s" % p.installed_version())
+    return starts[-2:] == ["-u", "-i demo1234"]
 
 
 def main():
-    p = LauncherPrefix("demo")
-    arg = URL_PREFIX + "demo1234/"
-    print("prefix:   %s" % p.path)
-    print("running:  FenwaLauncher.exe %s" % arg)
-    r = p.launch(arg, timeout=120)
-    p.wait_idle(30)
-    log = p.log_path()
-    print("exit:     %s (%.1f s)" % (r.rc, r.elapsed))
-    print("log file: %s" % log)
-    print("          (C:\\users\\Public\\Documents\\Fenwa\\log inside the prefix)")
-    print("---- log ----")
-    for line in p.log_lines():
-        print(line)
-    p.kill()
-    return 0 if r.rc != "timeout" and os.path.exists(log) else 1
+    reexec_in_netns()
+    workdir = tempfile.mkdtemp(prefix="fenwa-demo-")
+    p = PipelinePrefix("demo", env={"FENWA_HOST_EXIT_AFTER": "3"})
+    ok = False
+    try:
+        print("wine prefix: %s" % p.path)
+        ok = pipeline_demo(workdir, p)
+    finally:
+        p.kill()
+        shutil.rmtree(workdir, ignore_errors=True)
+        subprocess.run(["sync"])
+    section("result")
+    print("the host program was started with \"-i demo1234\"" if ok else
+          "the host program did not receive the parameter")
+    return 0 if ok else 1
 
 
 if __name__ == "__main__":
