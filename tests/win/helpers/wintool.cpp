@@ -3,10 +3,13 @@
 //   wintool dump CAPTION           the children (id, class, text) of the window with that caption
 //   wintool command CAPTION ID     posts WM_COMMAND ID to it (a button press)
 //   wintool wait CAPTION SECONDS   waits until such a window is visible; exit 1 on time-out
+//   wintool post HANDLE ID         posts WM_COMMAND ID to a window given by its handle (hex)
 // Output is UTF-8.
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -82,6 +85,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc < 3)
         return 2;
+    if (verb == L"post" && argc > 3) {
+        HWND target =
+            reinterpret_cast<HWND>(static_cast<uintptr_t>(wcstoull(argv[2], nullptr, 16)));
+        if (!::IsWindow(target))
+            return 1;
+        ::PostMessageW(target, WM_COMMAND, MAKEWPARAM(_wtoi(argv[3]), BN_CLICKED), 0);
+        return 0;
+    }
     if (verb == L"wait") {
         const DWORD limit = argc > 3 ? static_cast<DWORD>(_wtoi(argv[3])) * 1000 : 10000;
         const DWORD start = ::GetTickCount();
