@@ -230,6 +230,36 @@ class UnsafeFileListName(Scenario):
         self.assert_host_started(self.p.host_starts(wait_for=2), "-i")
 
 
+class EarlyClose(Scenario):
+    def test_closing_during_a_download_ends_the_process(self):
+        import time
+        from http_server import Response
+        release = sample_release("8.0", archive=False)
+        release.publish(self.root)
+        slow = "/%s/8.0/readme.txt.zip" % DOWNLOAD_PATH
+        with open(os.path.join(self.root, slow[1:]), "rb") as f:
+            routes = {slow: Response(body=f.read(), delay=30)}
+        with TestServer(routes, http_port=80, https_port=443, static_root=self.root) as server:
+            proc, _, _ = self.p.start(self.p.exe, [URL_PREFIX + "C1"])
+            deadline = time.monotonic() + 30
+            while not server.requests_for(slow) and time.monotonic() < deadline:
+                time.sleep(0.1)
+            self.assertTrue(server.requests_for(slow), "the slow download never started")
+            listing = self.p.run(self.p.helper("wintool"), ["list"]).out
+            dialogs = [line.split("\t")[0] for line in listing.splitlines()
+                       if line.split("\t")[1:] == ["#32770", ""]]
+            self.assertEqual(1, len(dialogs), listing)
+            closed_at = time.monotonic()
+            self.p.run(self.p.helper("wintool"), ["post", dialogs[0], "2"])  # Esc
+            proc.wait(timeout=20)
+            self.assertLess(time.monotonic() - closed_at, 10,
+                            "the process ends without waiting for the worker")
+        self.assertEqual([], self.p.host_starts(timeout=0))
+        lines = self.p.log_lines()
+        self.assertTrue(lines[-3].endswith("==================== Program Exit ===================="),
+                        lines[-5:])
+
+
 class Parameters(Scenario):
     def test_url_parameter_forms(self):
         sample_release("6.0").publish(self.root)
