@@ -130,10 +130,13 @@ TEST(LogWriter, RelativeAndSlashedFolders) {
     EXPECT_EQ(0u, log.file_path().find(folder + L"\\s_"));
     delete_folder(folder);
 
-    CSCLog relative;
-    ASSERT_TRUE(relative.open(L"fenwa_rel_logs/sub", L"r", 6));
-    EXPECT_EQ(0u, relative.file_path().find(get_exe_folder() + L"\\fenwa_rel_logs\\sub\\r_"));
-    delete_folder(get_exe_folder() + L"\\fenwa_rel_logs");
+    {
+        CSCLog relative;
+        ASSERT_TRUE(relative.open(L"fenwa_rel_logs/sub", L"r", 6));
+        EXPECT_EQ(0u,
+                  relative.file_path().find(get_exe_folder() + L"\\fenwa_rel_logs\\sub\\r_"));
+    } // the file is closed here, so that its folder can go
+    EXPECT_TRUE(delete_folder(get_exe_folder() + L"\\fenwa_rel_logs"));
 }
 
 TEST(FolderAccess, WritableFolderPassesAndLeavesNothing) {
