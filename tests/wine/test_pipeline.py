@@ -249,6 +249,17 @@ class EarlyClose(Scenario):
             dialogs = [line.split("\t")[0] for line in listing.splitlines()
                        if line.split("\t")[1:] == ["#32770", ""]]
             self.assertEqual(1, len(dialogs), listing)
+            # Mid-download the window names the file in progress and counts it.
+            import re
+            dump = self.p.run(self.p.helper("wintool"), ["dump", "#" + dialogs[0]]).out
+            children = {int(m.group(1)): (m.group(2) == "1", m.group(3).rstrip("\r\n"))
+                        for m in re.finditer(
+                r"^(-?\d+)\t([01])\t[^\t]*\t(.*?)(?=^-?\d+\t[01]\t|\Z)", dump, re.S | re.M)}
+            self.assertEqual((True, "readme.txt"), children[1005])
+            self.assertEqual((True, "2 / 3"), children[1006])
+            self.assertFalse(children[1009][0], "the log view stays hidden")
+            self.assertIn("readme.txt (2/3) : ", children[1009][1])
+            self.assertIn("success", children[1009][1])
             closed_at = time.monotonic()
             self.p.run(self.p.helper("wintool"), ["post", dialogs[0], "2"])  # Esc
             proc.wait(timeout=20)

@@ -1,6 +1,7 @@
 // Looks at and drives the windows of other programs for the scenario tests.
 //   wintool list                   visible top-level windows: handle, class, caption
-//   wintool dump CAPTION           the children (id, class, text) of the window with that caption
+//   wintool dump CAPTION           the children (id, visible, class, text) of the window with that
+//                                  caption ("#HEX" instead of a caption names a window handle)
 //   wintool command CAPTION ID     posts WM_COMMAND ID to it (a button press)
 //   wintool wait CAPTION SECONDS   waits until such a window is visible; exit 1 on time-out
 //   wintool post HANDLE ID         posts WM_COMMAND ID to a window given by its handle (hex)
@@ -51,7 +52,13 @@ BOOL CALLBACK find_top(HWND hwnd, LPARAM lparam) {
     return TRUE;
 }
 
+// "#HEX" names a window by its handle, anything else by its caption.
 HWND find(const std::wstring& caption) {
+    if (!caption.empty() && caption[0] == L'#') {
+        HWND hwnd = reinterpret_cast<HWND>(
+            static_cast<uintptr_t>(wcstoull(caption.c_str() + 1, nullptr, 16)));
+        return ::IsWindow(hwnd) ? hwnd : nullptr;
+    }
     search s{caption};
     ::EnumWindows(find_top, reinterpret_cast<LPARAM>(&s));
     return s.found;
