@@ -39,6 +39,7 @@ NATIVE_CXXFLAGS := -std=c++17 -O1 -g $(WARN) $(COMMON_DEFS) -fsanitize=address,u
 NATIVE_LDFLAGS := -fsanitize=address,undefined
 
 B := build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WIN_OBJ := $(B)/win/obj
 NAT_OBJ := $(B)/native/obj
 
@@ -134,11 +135,11 @@ $(NATIVE_TESTS): $(NATIVE_TEST_OBJS) $(NATIVE_OBJS)
 	$(CXX) $(NATIVE_LDFLAGS) -o $@ $^ -lgtest -lgtest_main -lpthread -lz
 
 test: deps
-	@$(MAKE) --no-print-directory all
+	@$(MAKE) --no-print-directory -j$(JOBS) all
 	@python3 tests/run_all.py
 
 demo: deps
-	@$(MAKE) --no-print-directory all
+	@$(MAKE) --no-print-directory -j$(JOBS) all
 	@python3 tools/demo.py
 
 format:
