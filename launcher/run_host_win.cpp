@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include "app/product_config.h"
+#include "launcher/access_code.h"
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
 #include "res/resource.h"
@@ -23,7 +24,14 @@ bool CZekLauncherDlg::run_fenwa() {
     ::ShellExecuteW(nullptr, L"open", exe.c_str(), L"-u", nullptr, SW_SHOWNORMAL);
     ::Sleep(1000);
 
-    const std::wstring command = m_params.empty() ? L"-i" : L"-i " + m_params;
+    // The parameter comes from a URL, a window caption or the server: whatever it holds, it
+    // must stay the one argument after "-i".
+    const std::wstring param = host_safe_param(m_params);
+    if (param != m_params)
+        SCLOG(2, fn,
+              L"param \"%s\" held characters that could change the command line; using \"%s\"",
+              m_params.c_str(), param.c_str());
+    const std::wstring command = param.empty() ? L"-i" : L"-i " + param;
     SCLOG(0, fn, L"run process with param = \"%s\"", command.c_str());
     ::ShellExecuteW(nullptr, L"open", exe.c_str(), command.c_str(), nullptr, SW_SHOWNORMAL);
     return true;
