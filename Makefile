@@ -65,6 +65,8 @@ GTEST_SRC := /usr/src/googletest/googletest
 WIN_GTEST := $(B)/win/gtest/libgtest.a
 
 .PHONY: all test demo native win clean format fuzz deps FORCE
+# Objects made through chained rules are kept, so that nothing rebuilds needlessly.
+.SECONDARY:
 
 all: win native
 
