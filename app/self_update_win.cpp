@@ -1,11 +1,176 @@
-#include "app/launcher_app.h"
+#include "app/batch_script_win.h"
 
-// Stand-ins until the launcher updates and removes itself: no update is ever offered.
-bool CZekLauncherApp::check_new_version_itself() {
-    m_self_updating = false;
-    return false;
+#include <shellapi.h>
+
+#include "app/launcher_app.h"
+#include "app/product_config.h"
+#include "app/self_update.h"
+#include "log/sc_log.h"
+#include "net/request_url.h"
+#include "util/win_util.h"
+#include "zip/unzip.h"
+
+namespace {
+
+// {374DE290-123F-4565-9164-39C4925E467B}
+constexpr GUID k_folder_downloads = {
+    0x374de290, 0x123f, 0x4565, {0x91, 0x64, 0x39, 0xc4, 0x92, 0x5e, 0x46, 0x7b}};
+
+const wchar_t* const k_fn_check = L"CZekLauncherApp::check_new_version_itself";
+const wchar_t* const k_fn_update = L"CZekLauncherApp::self_update";
+const wchar_t* const k_fn_delete = L"CZekLauncherApp::self_delete";
+
+bool run_hidden(const std::wstring& script, const wchar_t* verb) {
+    const auto result = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, verb, script.c_str(), nullptr, nullptr, SW_HIDE));
+    return result > 32;
 }
 
-void CZekLauncherApp::self_update(bool) {}
+bool write_script(const std::wstring& path, const std::vector<std::wstring>& paths,
+                  const batch_builder& build, const wchar_t* fn) {
+    batch_encoding used = batch_encoding::oem;
+    const std::string bytes = batch_script_bytes(paths, build, &used);
+    if (!write_file_bytes(path, bytes))
+        return false;
+    if (used == batch_encoding::utf8)
+        SCLOG(2, fn,
+              L"%s names a path outside the OEM code page without a short name; "
+              L"written as UTF-8.",
+              path.c_str());
+    return true;
+}
 
-void CZekLauncherApp::self_delete() {}
+// The body of self_update; true when the updater was started.
+bool start_updater(bool restart) {
+    SCLOG(0, k_fn_update, L"");
+    try {
+        const self_update_files files =
+            self_update_files_in(g_product.program_folder(), g_product.program_name());
+        if (!path_exists(files.staged)) {
+            SCLOG(0, k_fn_update, L"not exist a new launcher or patcher. skip.");
+            return false;
+        }
+        const bool written = write_script(
+            files.updater_script, {files.installed, files.staged},
+            [restart](const std::vector<std::wstring>& p) {
+                return updater_script_text(p[0], p[1], restart);
+            },
+            k_fn_update);
+        if (!written) {
+            AfxMessageBox(L"fail to create updater.bat", MB_OK);
+            return false;
+        }
+        return run_hidden(files.updater_script, L"OPEN");
+    } catch (...) {
+        SCLOG(0, k_fn_update, L"[error] SelfUpdate Exception");
+        return false;
+    }
+}
+
+} // namespace
+
+bool CZekLauncherApp::check_new_version_itself() {
+    m_self_updating = false;
+    SCLOG(0, k_fn_check, L"get_server_version for self patch.");
+
+    RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1);
+    param.path = version_page_path(g_product.download_path());
+    request_url(param);
+    if (param.status != 200 || param.text.empty()) {
+        SCLOG(3, k_fn_check,
+              L"full_url = %s, is_https = %d, port = %d, param.status = %d, "
+              L"get_windows_major_version() = %d",
+              param.full_url.c_str(), param.is_https, param.port, param.status,
+              get_windows_major_version());
+        if (param.is_https == 1 && param.port == 443) {
+            // Every later request of this process, the pipeline's too, goes to port 80.
+            g_product.server_port = 80;
+            param.full_url.clear();
+            param.is_https = 0;
+            param.port = 80;
+            SCLOG(2, k_fn_check, L"https(443) request failed. retry to http(80) request...");
+            request_url(param);
+            SCLOG(0, k_fn_check, L"%s", param.full_url.c_str());
+            if (param.status != 200 || param.text.empty())
+                SCLOG(3, k_fn_check,
+                      L"http request failed. can't get server product version.\n(error code = "
+                      L"%d. %s)",
+                      param.status, param.text.c_str());
+        }
+        // Not even a successful retry updates in this run; the port switch is what lasts.
+        return false;
+    }
+
+    const std::wstring server_version = param.text;
+    const self_update_files files =
+        self_update_files_in(g_product.program_folder(), g_product.program_name());
+    const std::wstring archive_path =
+        launcher_archive_path(g_product.download_path(), server_version, g_product.program_name());
+
+    RequestParam download(g_product.server_host(), g_product.server_port, L"", L"GET", 1, {}, L"",
+                          files.temp_archive);
+    download.path = archive_path;
+    request_url(download);
+    SCLOG(0, k_fn_check, L"status = %d. full_url = %s", download.status, download.full_url.c_str());
+    if (download.status != 200) {
+        if (path_exists(files.temp_archive))
+            delete_file(files.temp_archive);
+        SCLOG(3, k_fn_check, L"%s file download failed.\n(error code = %d. %s)",
+              archive_path.c_str(), download.status, download.text.c_str());
+        return false;
+    }
+
+    ZipHandle zip = OpenZip(files.temp_archive);
+    if (!zip) {
+        SCLOG(3, k_fn_check, L"OpenZip() failed. %s", files.temp_archive.c_str());
+        delete_file(files.temp_archive);
+        return false;
+    }
+    const uint32_t unzipped = UnzipItem(zip, 0, files.temp_exe);
+    ReleaseZip(zip);
+    delete_file(files.temp_archive);
+    if (unzipped != 0) {
+        SCLOG(3, k_fn_check, L"UnzipItem() failed. %s", files.temp_archive.c_str());
+        return false;
+    }
+
+    const std::wstring local_version = get_file_version_string(L"", L"FileVersion");
+    const std::wstring new_version = get_file_version_string(files.temp_exe, L"FileVersion");
+    if (!is_newer_launcher(local_version, new_version)) {
+        SCLOG(0, k_fn_check, L"local : %s, server : %s. skip self_update().", local_version.c_str(),
+              new_version.c_str());
+        delete_file(files.temp_exe);
+        return false;
+    }
+
+    SCLOG(0, k_fn_check,
+          L"new version exists. exit for self_update() and re run! (%s.exe version of local : "
+          L"%s, server : %s)",
+          g_product.program_name().c_str(), local_version.c_str(), new_version.c_str());
+    // A staged launcher left by an earlier run that could not write its updater is older.
+    ::MoveFileExW(files.temp_exe.c_str(), files.staged.c_str(), MOVEFILE_REPLACE_EXISTING);
+    // Start-up skips the dialog only when something will start the launcher again.
+    return start_updater(true);
+}
+
+void CZekLauncherApp::self_update(bool restart) {
+    start_updater(restart);
+}
+
+void CZekLauncherApp::self_delete() {
+    SCLOG(0, k_fn_delete, L" ");
+    const std::wstring downloads = get_known_folder(k_folder_downloads);
+    // Without it the patterns would name the root of the current drive.
+    if (downloads.empty())
+        return;
+    const std::wstring script =
+        self_update_files_in(g_product.program_folder(), g_product.program_name()).removal_script;
+    const std::vector<std::wstring> patterns =
+        removal_patterns(downloads, g_product.program_name());
+    const bool written = write_script(
+        script, patterns,
+        [](const std::vector<std::wstring>& p) { return removal_script_text(p[0], p[1]); },
+        k_fn_delete);
+    if (written)
+        run_hidden(script, L"open");
+}
