@@ -288,11 +288,11 @@ class PublishTree(unittest.TestCase):
             with self.subTest(label):
                 shutil.rmtree(self.release)
                 os.makedirs(self.release)
-                for spec in files:
-                    name, data = spec[0], spec[1]
+                for item in files:
+                    name, data = item[0], item[1]
                     if isinstance(data, list):
                         make_zip(os.path.join(self.release, name), data,
-                                 spec[2] if len(spec) > 2 else zipfile.ZIP_DEFLATED)
+                                 item[2] if len(item) > 2 else zipfile.ZIP_DEFLATED)
                     else:
                         self.put(name, data)
                 with self.assertRaises(publish.PublishError):
