@@ -7,9 +7,12 @@ ZIP_INFLATE_LOOP := $(B)/native/zip_inflate_loop
 
 native: $(ZIPX)
 
-$(ZIPX): tools/zipx.cpp zip/zip_reader.cpp zip/zip_reader.h
+ZIP_CORE := zip/zip_reader.cpp zip/zip_crc.cpp
+ZIP_CORE_DEPS := $(ZIP_CORE) zip/zip_reader.h zip/zip_crc.h
+
+$(ZIPX): tools/zipx.cpp $(ZIP_CORE_DEPS)
 	@mkdir -p $(dir $@)
-	$(CXX) $(ZIP_RELEASE_FLAGS) tools/zipx.cpp zip/zip_reader.cpp -o $@ -lz
+	$(CXX) $(ZIP_RELEASE_FLAGS) tools/zipx.cpp $(ZIP_CORE) -o $@ -lz
 
 $(ZIP_INFLATE_LOOP): bench/zip_inflate_loop.cpp
 	@mkdir -p $(dir $@)
@@ -26,10 +29,10 @@ ZIP_FUZZ := $(ZIP_FUZZ_DIR)/zip_fuzz
 
 fuzz: fuzz-zip
 
-$(ZIP_FUZZ): fuzz/zip_fuzz.cpp zip/zip_reader.cpp zip/zip_reader.h
+$(ZIP_FUZZ): fuzz/zip_fuzz.cpp $(ZIP_CORE_DEPS)
 	@mkdir -p $(dir $@)
 	$(CLANGXX) -std=c++17 -g -O1 $(WARN) $(COMMON_DEFS) -fsanitize=fuzzer,address,undefined \
-	    -fno-sanitize-recover=all fuzz/zip_fuzz.cpp zip/zip_reader.cpp -o $@ -lz
+	    -fno-sanitize-recover=all fuzz/zip_fuzz.cpp $(ZIP_CORE) -o $@ -lz
 
 $(ZIP_FUZZ_DIR)/seeds/.made: fuzz/make_zip_seeds.py
 	python3 $< $(dir $@)

@@ -61,14 +61,24 @@ private:
 constexpr int64_t k_epoch = 116444736000000000LL;
 constexpr int64_t k_per_second = 10000000LL;
 
+// Zone offsets change on whole hours, and an archive's times cluster: remember the last hour.
 int64_t local_to_utc(int64_t local_time) {
-    const time_t wall = time_t((local_time - k_epoch) / k_per_second);
-    tm fields{};
-    if (!gmtime_r(&wall, &fields))
-        return local_time;
-    fields.tm_isdst = -1;
-    const time_t utc = mktime(&fields);
-    return utc == time_t(-1) ? local_time : int64_t(utc) * k_per_second + k_epoch;
+    constexpr int64_t k_hour = 3600 * k_per_second;
+    static int64_t last_hour = -1, last_offset = 0;
+    const int64_t hour = local_time / k_hour;
+    if (hour != last_hour) {
+        const time_t wall = time_t((hour * k_hour - k_epoch) / k_per_second);
+        tm fields{};
+        if (!gmtime_r(&wall, &fields))
+            return local_time;
+        fields.tm_isdst = -1;
+        const time_t utc = mktime(&fields);
+        if (utc == time_t(-1))
+            return local_time;
+        last_hour = hour;
+        last_offset = (int64_t(utc) - int64_t(wall)) * k_per_second;
+    }
+    return local_time + last_offset;
 }
 
 std::string to_utf8(const std::wstring& text) {
@@ -121,7 +131,8 @@ timespec to_timespec(int64_t filetime) {
     return ts;
 }
 
-bool extract_archive(const std::string& dest, const char* path, std::string& last_made) {
+bool extract_archive(CZipReader& reader, const std::string& dest, const char* path,
+                     std::string& last_made) {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         std::fprintf(stderr, "zipx: cannot open %s\n", path);
@@ -130,9 +141,6 @@ bool extract_archive(const std::string& dest, const char* path, std::string& las
     struct stat st {};
     ::fstat(fd, &st);
     fd_source source(fd, uint64_t(st.st_size));
-    zip_platform platform;
-    platform.local_to_utc = local_to_utc;
-    CZipReader reader(platform);
     bool ok = true;
     if (const uint32_t code = reader.open(&source)) {
         std::fprintf(stderr, "zipx: %s: not a readable archive (0x%x)\n", path, code);
@@ -184,6 +192,7 @@ bool extract_archive(const std::string& dest, const char* path, std::string& las
             ok = false;
         }
     }
+    reader.close();
     ::close(fd);
     return ok;
 }
@@ -199,8 +208,12 @@ int main(int argc, char** argv) {
     std::string last_made;
     if (!make_folders(dest, last_made))
         return 1;
+    // One reader for all archives: its buffers and inflate state are reused.
+    zip_platform platform;
+    platform.local_to_utc = local_to_utc;
+    CZipReader reader(platform);
     bool ok = true;
     for (int i = 2; i < argc; ++i)
-        ok = extract_archive(dest, argv[i], last_made) && ok;
+        ok = extract_archive(reader, dest, argv[i], last_made) && ok;
     return ok ? 0 : 1;
 }

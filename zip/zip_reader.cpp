@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "zip/zip_crc.h"
+
 namespace {
 
 constexpr uint32_t k_end_record_signature = 0x06054B50;
@@ -330,6 +332,7 @@ CZipReader::~CZipReader() = default;
 
 void CZipReader::close() {
     m_source = nullptr;
+    m_block_count = 0;
     m_prefix = 0;
     m_cd_offset = 0;
     m_cd_size = 0;
@@ -352,17 +355,18 @@ uint32_t CZipReader::open(zip_source* source) {
     // Backwards in overlapping windows; the record nearest the end that holds together wins,
     // so signature bytes inside a comment cannot hide the real one.
     const uint64_t floor = size - std::min(size, k_end_search_span);
-    unsigned char window[4096];
     uint64_t end = size;
     while (end > floor && end - floor >= 4) {
-        const uint64_t begin = std::max(floor, end - std::min<uint64_t>(end, sizeof window));
+        const uint64_t begin = std::max(floor, end - std::min<uint64_t>(end, k_block_size));
         const size_t count = static_cast<size_t>(end - begin);
-        if (source->read_at(begin, window, count) != count)
+        if (!load_block(begin, count))
             break;
         for (size_t i = count - 4 + 1; i-- > 0;) {
-            if (window[i] == 0x50 && window[i + 1] == 0x4B && window[i + 2] == 0x05 &&
-                window[i + 3] == 0x06 && try_end_record(begin + i))
+            if (m_block[i] == 0x50 && m_block[i + 1] == 0x4B && m_block[i + 2] == 0x05 &&
+                m_block[i + 3] == 0x06 && try_end_record(begin + i))
                 return ZR_OK;
+            if (m_block_position != begin && !load_block(begin, count))
+                break; // a candidate's checks read elsewhere; the window is needed again
         }
         if (begin == floor)
             break;
@@ -372,9 +376,36 @@ uint32_t CZipReader::open(zip_source* source) {
     return ZR_OPEN;
 }
 
+bool CZipReader::load_block(uint64_t position, size_t count) {
+    m_block_count = 0;
+    if (m_source->read_at(position, m_block, count) != count)
+        return false;
+    m_block_position = position;
+    m_block_count = count;
+    return true;
+}
+
+bool CZipReader::read_header(uint64_t position, void* buffer, size_t count) {
+    if (count == 0)
+        return true;
+    if (count > k_block_size)
+        return m_source->read_at(position, buffer, count) == count;
+    if (position < m_block_position || position - m_block_position > m_block_count ||
+        count > m_block_count - (position - m_block_position)) {
+        const uint64_t size = m_source->size();
+        if (position >= size || count > size - position)
+            return false;
+        if (!load_block(position,
+                        static_cast<size_t>(std::min<uint64_t>(k_block_size, size - position))))
+            return false;
+    }
+    std::memcpy(buffer, m_block + (position - m_block_position), count);
+    return true;
+}
+
 bool CZipReader::try_end_record(uint64_t position) {
     unsigned char record[k_end_record_size];
-    if (m_source->read_at(position, record, sizeof record) != sizeof record)
+    if (!read_header(position, record, sizeof record))
         return false;
     le_reader rd(record, sizeof record);
     const uint32_t signature = rd.u32(0);
@@ -404,7 +435,7 @@ bool CZipReader::try_end_record(uint64_t position) {
 
 bool CZipReader::read_central(uint64_t position, central_entry& e) {
     unsigned char head[k_central_size];
-    if (m_source->read_at(position, head, sizeof head) != sizeof head)
+    if (!read_header(position, head, sizeof head))
         return false;
     le_reader rd(head, sizeof head);
     if (rd.u32(0) != k_central_signature)
@@ -425,8 +456,7 @@ bool CZipReader::read_central(uint64_t position, central_entry& e) {
     if (!rd.ok())
         return false;
     e.name.resize(e.name_length);
-    return m_source->read_at(position + k_central_size, e.name.data(), e.name_length) ==
-           e.name_length;
+    return read_header(position + k_central_size, e.name.data(), e.name_length);
 }
 
 uint32_t CZipReader::seek_entry(int index) {
@@ -468,7 +498,7 @@ uint32_t CZipReader::describe(int index, zip_entry_info& out) {
 
     const uint64_t local = m_prefix + c.local_offset;
     unsigned char head[k_local_size];
-    if (m_source->read_at(local, head, sizeof head) != sizeof head)
+    if (!read_header(local, head, sizeof head))
         return ZR_SEEK;
     le_reader rd(head, sizeof head);
     const uint32_t signature = rd.u32(0);
@@ -489,8 +519,7 @@ uint32_t CZipReader::describe(int index, zip_entry_info& out) {
         return ZR_HEADER;
 
     std::string extra(extra_length, '\0');
-    if (m_source->read_at(local + k_local_size + name_length, extra.data(), extra_length) !=
-        extra_length)
+    if (!read_header(local + k_local_size + name_length, extra.data(), extra_length))
         return ZR_SEEK;
 
     zip_entry_info info;
@@ -569,7 +598,7 @@ uint32_t CZipReader::inflate_entry(const zip_entry_info& info, zip_sink& sink) {
     uint64_t remaining_in = info.compressed_size;
     const uint64_t limit = info.uncompressed_size;
     uint64_t total = 0;
-    uLong crc = crc32(0, Z_NULL, 0);
+    uint32_t crc = 0;
 
     zip_crypto crypto;
     const bool encrypted = info.flags & k_flag_encrypted;
@@ -592,7 +621,7 @@ uint32_t CZipReader::inflate_entry(const zip_entry_info& info, zip_sink& sink) {
         const bool overrun = count > limit - total;
         if (overrun)
             count = static_cast<size_t>(limit - total);
-        crc = crc32(crc, data, static_cast<uInt>(count));
+        crc = zip_crc32(crc, data, count);
         total += count;
         if (count && !sink.write(data, count))
             return ZR_WRITE;

@@ -149,14 +149,22 @@ private:
         std::string name;
     };
 
+    // Headers are small and close together: they are read through one block so that a small
+    // archive costs a handful of reads. Entry data bypasses it.
+    bool load_block(uint64_t position, size_t count);
+    bool read_header(uint64_t position, void* buffer, size_t count);
     bool try_end_record(uint64_t position);
     bool read_central(uint64_t position, central_entry& entry);
     uint32_t seek_entry(int index);
     uint32_t inflate_entry(const zip_entry_info& info, zip_sink& sink);
     bool ensure_buffers();
 
+    static constexpr size_t k_block_size = 4096;
     zip_platform m_platform;
     zip_source* m_source = nullptr;
+    unsigned char m_block[k_block_size];
+    uint64_t m_block_position = 0;
+    size_t m_block_count = 0;
     uint64_t m_prefix = 0; // bytes in front of the archive, added to every stored offset
     uint64_t m_cd_offset = 0;
     uint32_t m_cd_size = 0;
