@@ -1,0 +1,69 @@
+#include "controls/subclass_win.h"
+
+#include <commctrl.h>
+
+namespace {
+constexpr UINT_PTR k_subclass_id = 0xF3A0;
+}
+
+CSubclassWnd::~CSubclassWnd() {
+    UnsubclassWindow();
+}
+
+bool CSubclassWnd::SubclassDlgItem(int id, HWND parent) {
+    return SubclassWindow(::GetDlgItem(parent, id));
+}
+
+bool CSubclassWnd::SubclassWindow(HWND hwnd) {
+    if (!hwnd || m_hWnd)
+        return false;
+    if (!::SetWindowSubclass(hwnd, &CSubclassWnd::thunk, k_subclass_id,
+                             reinterpret_cast<DWORD_PTR>(this)))
+        return false;
+    m_hWnd = hwnd;
+    PreSubclassWindow();
+    return true;
+}
+
+void CSubclassWnd::UnsubclassWindow() {
+    if (m_hWnd && ::IsWindow(m_hWnd))
+        ::RemoveWindowSubclass(m_hWnd, &CSubclassWnd::thunk, k_subclass_id);
+    m_hWnd = nullptr;
+}
+
+RECT CSubclassWnd::client_rect() const {
+    RECT r = {};
+    if (m_hWnd)
+        ::GetClientRect(m_hWnd, &r);
+    return r;
+}
+
+void CSubclassWnd::Invalidate(bool erase) const {
+    if (m_hWnd)
+        ::InvalidateRect(m_hWnd, nullptr, erase ? TRUE : FALSE);
+}
+
+void CSubclassWnd::RedrawNow() const {
+    if (m_hWnd)
+        ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+LRESULT CSubclassWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+    return Default(message, wparam, lparam);
+}
+
+LRESULT CSubclassWnd::Default(UINT message, WPARAM wparam, LPARAM lparam) {
+    return ::DefSubclassProc(m_hWnd, message, wparam, lparam);
+}
+
+LRESULT CALLBACK CSubclassWnd::thunk(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
+                                     UINT_PTR, DWORD_PTR data) {
+    auto* self = reinterpret_cast<CSubclassWnd*>(data);
+    if (message == WM_NCDESTROY) {
+        const LRESULT result = ::DefSubclassProc(hwnd, message, wparam, lparam);
+        ::RemoveWindowSubclass(hwnd, &CSubclassWnd::thunk, k_subclass_id);
+        self->m_hWnd = nullptr;
+        return result;
+    }
+    return self->WindowProc(message, wparam, lparam);
+}

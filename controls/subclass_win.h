@@ -1,0 +1,37 @@
+#pragma once
+// A window whose procedure a C++ object extends: the object subclasses an existing window
+// (a dialog's control) and sees its messages first, handing the rest to the original.
+#include <windows.h>
+
+class CSubclassWnd {
+public:
+    CSubclassWnd() = default;
+    virtual ~CSubclassWnd();
+
+    CSubclassWnd(const CSubclassWnd&) = delete;
+    CSubclassWnd& operator=(const CSubclassWnd&) = delete;
+
+    // Must run on the window's own thread.
+    bool SubclassDlgItem(int id, HWND parent);
+    bool SubclassWindow(HWND hwnd);
+    void UnsubclassWindow();
+
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    HWND GetParent() const { return m_hWnd ? ::GetParent(m_hWnd) : nullptr; }
+    RECT client_rect() const;
+    void Invalidate(bool erase = false) const;
+    // Invalidate, erase and update at once.
+    void RedrawNow() const;
+
+protected:
+    virtual void PreSubclassWindow() {}
+    virtual LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
+    // The original procedure.
+    LRESULT Default(UINT message, WPARAM wparam, LPARAM lparam);
+
+    HWND m_hWnd = nullptr;
+
+private:
+    static LRESULT CALLBACK thunk(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
+                                  UINT_PTR id, DWORD_PTR data);
+};
