@@ -6,7 +6,9 @@
 #include <string>
 
 #include "app/framework_win.h"
+#include "controls/gdi_button.h"
 #include "controls/mac_progress_ctrl.h"
+#include "controls/resize_ctrl.h"
 #include "controls/rich_edit_ctrl_ex.h"
 #include "controls/sc_static.h"
 #include "launcher/pipeline_logic.h"
@@ -72,14 +74,14 @@ private:
     CSCStatic m_count;
     CSCStatic m_title;
     CSCStatic m_notice;
+    CGdiButton m_button_close;
+    CResizeCtrl m_resize;
 
     COLORREF m_text_colour = 0;
     COLORREF m_face_colour = 0;
     COLORREF m_grey_text_colour = 0;
     COLORREF m_title_band_colour = 0;
     COLORREF m_border_colour = 0;
-    HBRUSH m_face_brush = nullptr;
-    HBRUSH m_band_brush = nullptr;
 
     std::atomic<bool> m_worker_finished{false};
 };

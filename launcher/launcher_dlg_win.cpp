@@ -1,26 +1,26 @@
 #include "launcher/launcher_dlg.h"
 
+#include <richedit.h>
+
 #include <algorithm>
 #include <thread>
 
 #include "app/product_config.h"
+#include "controls/colour.h"
+#include "controls/memory_dc_win.h"
+#include "launcher/about_dlg.h"
 #include "log/sc_log.h"
 #include "res/resource.h"
+#include "util/draw_util_win.h"
+#include "util/window_placement_win.h"
 #include "util/win_util.h"
 
 namespace {
 
 const wchar_t* const k_fn_thread = L"CZekLauncherDlg::thread_launcher";
 
-COLORREF shift(COLORREF c, int delta) {
-    auto ch = [delta](int v) { return static_cast<BYTE>(std::clamp(v + delta, 0, 255)); };
-    return RGB(ch(GetRValue(c)), ch(GetGValue(c)), ch(GetBValue(c)));
-}
-
-class CAboutDlg : public CDialog {
-public:
-    explicit CAboutDlg(HWND parent) : CDialog(IDD_ABOUTBOX, parent) {}
-};
+// Height of the title band, which drags the window and maximises it on a double click.
+constexpr int k_title_band = 32;
 
 } // namespace
 
@@ -29,12 +29,7 @@ CZekLauncherDlg::CZekLauncherDlg(CWinApp* app, const std::wstring& uri_params)
     m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
-CZekLauncherDlg::~CZekLauncherDlg() {
-    if (m_face_brush)
-        ::DeleteObject(m_face_brush);
-    if (m_band_brush)
-        ::DeleteObject(m_band_brush);
-}
+CZekLauncherDlg::~CZekLauncherDlg() = default;
 
 BOOL CZekLauncherDlg::OnInitDialog() {
     if (m_app)
@@ -54,15 +49,26 @@ BOOL CZekLauncherDlg::OnInitDialog() {
     m_count.SubclassDlgItem(IDC_STATIC_COUNT, m_hWnd);
     m_title.SubclassDlgItem(IDC_STATIC_TITLE, m_hWnd);
     m_notice.SubclassDlgItem(IDC_STATIC_NOTICE, m_hWnd);
+    m_button_close.SubclassDlgItem(IDC_BUTTON_CLOSE, m_hWnd);
 
+    m_resize.Create(m_hWnd);
+    m_resize.Add(IDC_STATIC_TITLE, 0, 0, 100, 0);
+    m_resize.Add(IDC_BUTTON_CLOSE, 100, 0, 0, 0);
+    m_resize.Add(IDC_PROGRESS, 0, 100, 100, 0);
+    m_resize.Add(IDC_STATIC_STATUS, 0, 100, 100, 0);
+    m_resize.Add(IDC_STATIC_COUNT, 100, 100, 0, 0);
     // The log view is never shown, yet collects every line of the run.
     ::ShowWindow(m_log_view.GetSafeHwnd(), SW_HIDE);
+    m_resize.Add(IDC_STATIC_NOTICE, 0, 0, 100, 100);
 
-    m_notice.m_textColor = RGB(128, 128, 128);
-    m_notice.SetFontBold(true);
+    m_notice.m_textColor = ToArgb(RGB(128, 128, 128));
+    m_notice.m_logFont.lfWeight = FW_BOLD;
+    m_notice.RecreateFont();
     m_notice.SetFontSize(10);
     m_notice.SetText(load_string(IDS_NOTICE), CSCStatic::keep_colour);
 
+    // No caption bar and no frame; the system menu and the minimise and maximise commands
+    // stay reachable from the taskbar.
     ::SetWindowLongW(m_hWnd, GWL_STYLE,
                      WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX);
 
@@ -75,16 +81,27 @@ BOOL CZekLauncherDlg::OnInitDialog() {
     m_title.SetText(format_text(L" %s (ver. %s)", g_product.program_name().c_str(),
                                 get_file_version_string(L"", L"FileVersion").c_str()),
                     CSCStatic::keep_colour);
+    if (m_title.GetSafeHwnd())
+        m_title.SetIcon(
+            static_cast<HICON>(::LoadImageW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                            IMAGE_ICON, 16, 16, LR_SHARED)));
     m_status.SetFontSize(9);
     m_count.SetFontSize(9);
-    ::SetWindowTextW(GetDlgItem(IDC_BUTTON_CLOSE), L"x");
 
-    m_progress.SetBarColor(RGB(65, 105, 225));
+    m_button_close.AddImage(L"PNG", IDB_PNG_CLOSE);
+    ::SetWindowTextW(m_button_close.GetSafeHwnd(), L"");
+
+    m_progress.m_style = 1;
+    m_progress.Invalidate();
+    m_progress.m_border = false;
+    m_progress.m_borderColor = RGB(188, 188, 188);
+    m_progress.RedrawNow();
+    m_progress.m_barColor = RGB(65, 105, 225);
 
     ::SetCurrentDirectoryW(g_product.program_folder().c_str());
     apply_colour_scheme();
 
-    ::SetWindowPos(m_hWnd, nullptr, 0, 0, 320, 140, SWP_NOZORDER | SWP_FRAMECHANGED);
+    ::MoveWindow(m_hWnd, 0, 0, 320, 140, TRUE);
     RECT window = {};
     RECT area = {};
     ::GetWindowRect(m_hWnd, &window);
@@ -104,26 +121,27 @@ void CZekLauncherDlg::apply_colour_scheme() {
     m_text_colour = ::GetSysColor(COLOR_BTNTEXT);
     m_face_colour = ::GetSysColor(COLOR_BTNFACE);
     m_grey_text_colour = ::GetSysColor(COLOR_GRAYTEXT);
-    m_title_band_colour = shift(m_face_colour, -32);
+    m_title_band_colour = AdjustRgb(m_face_colour, -32);
     m_border_colour = ::GetSysColor(COLOR_ACTIVEBORDER);
 
+    const argb_colour band = ToArgb(m_title_band_colour);
+    m_button_close.SetBackColors(band, AdjustColor(band, 16), AdjustColor(band, -16),
+                                 GreyColor(band));
     m_log_view.m_textColor = m_text_colour;
     m_log_view.SetBackColor(m_face_colour);
-    m_title.m_textColor = m_text_colour;
-    m_title.m_backColor = m_title_band_colour;
-    m_status.m_textColor = m_grey_text_colour;
-    m_status.m_backColor = m_face_colour;
-    m_count.m_textColor = m_grey_text_colour;
-    m_count.m_backColor = m_face_colour;
-    m_notice.m_backColor = m_face_colour;
-    m_progress.SetBackColor(m_face_colour);
-
-    if (m_face_brush)
-        ::DeleteObject(m_face_brush);
-    if (m_band_brush)
-        ::DeleteObject(m_band_brush);
-    m_face_brush = ::CreateSolidBrush(m_face_colour);
-    m_band_brush = ::CreateSolidBrush(m_title_band_colour);
+    m_title.m_textColor = ToArgb(m_text_colour);
+    m_title.m_backColor = band;
+    m_title.Invalidate();
+    m_status.m_textColor = ToArgb(m_grey_text_colour);
+    m_status.m_backColor = ToArgb(m_face_colour);
+    m_status.Invalidate();
+    m_count.m_textColor = ToArgb(m_grey_text_colour);
+    m_count.m_backColor = ToArgb(m_face_colour);
+    m_count.Invalidate();
+    m_notice.m_backColor = ToArgb(m_face_colour);
+    m_notice.Invalidate();
+    m_progress.m_backColor = m_face_colour;
+    m_progress.Invalidate();
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
@@ -138,20 +156,14 @@ void CZekLauncherDlg::paint() {
         const int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
         ::DrawIcon(dc, x, y, m_hIcon);
     } else {
-        // Drawn off-screen first so that the controls' background never flickers.
-        HDC mem = ::CreateCompatibleDC(dc);
-        HBITMAP bitmap = ::CreateCompatibleBitmap(dc, client.right, client.bottom);
-        HGDIOBJ old_bitmap = ::SelectObject(mem, bitmap);
-        ::FillRect(mem, &client, m_face_brush);
-        RECT band = {0, 0, client.right, std::min<LONG>(32, client.bottom)};
-        ::FillRect(mem, &band, m_band_brush);
-        HBRUSH border = ::CreateSolidBrush(m_border_colour);
-        ::FrameRect(mem, &client, border);
-        ::DeleteObject(border);
-        ::BitBlt(dc, 0, 0, client.right, client.bottom, mem, 0, 0, SRCCOPY);
-        ::SelectObject(mem, old_bitmap);
-        ::DeleteObject(bitmap);
-        ::DeleteDC(mem);
+        CMemoryDC mem(dc, &client);
+        unique_hgdiobj face(::CreateSolidBrush(m_face_colour));
+        unique_hgdiobj band_brush(::CreateSolidBrush(m_title_band_colour));
+        unique_hgdiobj border(::CreateSolidBrush(m_border_colour));
+        ::FillRect(mem, &client, static_cast<HBRUSH>(face.get()));
+        RECT band = {client.left, client.top, client.right, client.top + k_title_band};
+        ::FillRect(mem, &band, static_cast<HBRUSH>(band_brush.get()));
+        ::FrameRect(mem, &client, static_cast<HBRUSH>(border.get()));
     }
     ::EndPaint(m_hWnd, &ps);
 }
@@ -176,20 +188,23 @@ bool CZekLauncherDlg::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_
     case WM_QUERYDRAGICON:
         result = reinterpret_cast<INT_PTR>(m_hIcon);
         return true;
-    case WM_CTLCOLORSTATIC: {
-        HWND control = reinterpret_cast<HWND>(lparam);
-        HDC dc = reinterpret_cast<HDC>(wparam);
-        const CSCStatic* labels[] = {&m_status, &m_count, &m_title, &m_notice};
-        for (const CSCStatic* label : labels) {
-            if (label->GetSafeHwnd() == control) {
-                ::SetTextColor(dc, label->m_textColor);
-                ::SetBkColor(dc, label->m_backColor);
-                result = reinterpret_cast<INT_PTR>(label == &m_title ? m_band_brush : m_face_brush);
-                return true;
-            }
-        }
+    case WM_LBUTTONDOWN:
+        if (!::IsZoomed(m_hWnd) && static_cast<short>(HIWORD(lparam)) < k_title_band)
+            ::SendMessageW(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, lparam);
         return false;
-    }
+    case WM_LBUTTONDBLCLK:
+        if (static_cast<short>(HIWORD(lparam)) < k_title_band)
+            ::ShowWindow(m_hWnd, ::IsZoomed(m_hWnd) ? SW_RESTORE : SW_MAXIMIZE);
+        return false;
+    case WM_WINDOWPOSCHANGED:
+        // The default handling first (it sends the size and move messages), then the record.
+        ::DefWindowProcW(m_hWnd, message, wparam, lparam);
+        save_window_placement(m_hWnd, L"");
+        result = 0;
+        return true;
+    case WM_GETMINMAXINFO:
+        adjust_min_max_info(*reinterpret_cast<MINMAXINFO*>(lparam));
+        return false;
     case WM_SIZE:
         ::InvalidateRect(m_hWnd, nullptr, TRUE);
         return false;
