@@ -29,6 +29,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 
 import publish  # noqa: E402
+import winetest  # noqa: E402
 from launcher_env import URL_PREFIX  # noqa: E402
 from pipeline_env import HOST_EXE, PipelinePrefix  # noqa: E402
 from product_server import ProductServer  # noqa: E402
@@ -37,14 +38,6 @@ FIXED_PAUSES = 1.5
 STAMP = re.compile(r"^\[(\d{4})/(\d{2})/(\d{2}) (\d{2}):(\d{2}):(\d{2})\.(\d{3})\]")
 
 
-def reexec_in_netns():
-    if os.environ.get("FENWA_IN_NETNS") or os.geteuid() != 0 or not shutil.which("unshare"):
-        return
-    env = dict(os.environ, FENWA_IN_NETNS="1")
-    cmd = "ip link set lo up && exec \"$0\" \"$@\""
-    sys.stdout.flush()
-    os.execvpe("unshare", ["unshare", "-n", "-m", "--", "sh", "-c", cmd, sys.executable] +
-               sys.argv, env)
 
 
 def stamp(line):
@@ -99,7 +92,7 @@ def main():
     parser.add_argument("--files", type=int, default=1000)
     parser.add_argument("--size", type=int, default=2048)
     args = parser.parse_args()
-    reexec_in_netns()
+    winetest.reexec_in_netns()
 
     work = tempfile.mkdtemp(prefix="fenwa-bench-")
     release = os.path.join(work, "release")

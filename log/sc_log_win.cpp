@@ -13,21 +13,6 @@ CSCLog* g_plog = nullptr;
 
 namespace {
 
-calendar_time now_local() {
-    SYSTEMTIME st;
-    ::GetLocalTime(&st);
-    calendar_time t;
-    t.year = st.wYear;
-    t.month = st.wMonth;
-    t.day = st.wDay;
-    t.hour = st.wHour;
-    t.minute = st.wMinute;
-    t.second = st.wSecond;
-    t.millisecond = st.wMilliseconds;
-    t.valid = true;
-    return t;
-}
-
 // Formats with the runtime's own wide printf; false when the format cannot be applied.
 bool format_message(const wchar_t* format, va_list args, std::wstring& out) {
     if (!format)
@@ -112,7 +97,7 @@ std::wstring CSCLog::write(int level, const wchar_t* function, int line, const w
 
     const size_t leading = cut_leading_line_feeds(message);
     const std::wstring tag = log_level_tag(level);
-    const calendar_time now = now_local();
+    const calendar_time now = local_time_now();
     const std::wstring fn = m_show_function && function ? function : L"";
     const std::wstring ln = m_show_line ? std::to_wstring(line) : L"";
 

@@ -11,7 +11,6 @@ servers can bind ports 443 and 80 without meeting anything else on the machine.
 import argparse
 import json
 import os
-import shutil
 import subprocess
 import sys
 import time
@@ -23,15 +22,9 @@ BUILD = os.path.join(ROOT, "build")
 RESULTS = os.path.join(BUILD, "test-results")
 sys.path.insert(0, os.path.join(HERE, "wine"))
 
+import winetest  # noqa: E402
 
-def reexec_in_netns():
-    if os.environ.get("FENWA_IN_NETNS") or os.geteuid() != 0 or not shutil.which("unshare"):
-        return
-    env = dict(os.environ, FENWA_IN_NETNS="1")
-    cmd = "ip link set lo up && exec \"$0\" \"$@\""
-    args = ["unshare", "-n", "-m", "--", "sh", "-c", cmd, sys.executable] + sys.argv
-    sys.stdout.flush()
-    os.execvpe("unshare", args, env)
+
 
 
 def gtest_counts(json_path):
@@ -81,7 +74,6 @@ def run_native(args):
 
 
 def run_win(args):
-    import winetest
     exe = os.path.join(BUILD, "win", "win_tests.exe")
     out = os.path.join(RESULTS, "win.json")
     if os.path.exists(out):
@@ -131,7 +123,7 @@ def main():
     parser.add_argument("-k", help="run only tests whose name matches")
     args = parser.parse_args()
     if args.only != "native":
-        reexec_in_netns()
+        winetest.reexec_in_netns()
     os.makedirs(RESULTS, exist_ok=True)
     total_passed = total_failed = 0
     t0 = time.monotonic()

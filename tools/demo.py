@@ -16,18 +16,11 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
 sys.path.insert(0, HERE)
 
 import sample_release  # noqa: E402
+import winetest  # noqa: E402
 from launcher_env import URL_PREFIX  # noqa: E402
 from pipeline_env import PipelinePrefix  # noqa: E402
 
 
-def reexec_in_netns():
-    if os.environ.get("FENWA_IN_NETNS") or os.geteuid() != 0 or not shutil.which("unshare"):
-        return
-    env = dict(os.environ, FENWA_IN_NETNS="1")
-    cmd = "ip link set lo up && exec \"$0\" \"$@\""
-    sys.stdout.flush()
-    os.execvpe("unshare", ["unshare", "-n", "-m", "--", "sh", "-c", cmd, sys.executable] +
-               sys.argv, env)
 
 
 def section(title):
@@ -73,7 +66,7 @@ def pipeline_demo(workdir, p):
 
 
 def main():
-    reexec_in_netns()
+    winetest.reexec_in_netns()
     workdir = tempfile.mkdtemp(prefix="fenwa-demo-")
     p = PipelinePrefix("demo", env={"FENWA_HOST_EXIT_AFTER": "3"})
     ok = False

@@ -29,6 +29,21 @@ LOCALES = os.path.join(BUILD, "locales")
 _display = None
 
 
+def reexec_in_netns():
+    """Runs this script again in a private network namespace with loopback up (as root), so
+    that servers on ports 443 and 80 meet nothing else on the machine. Returns when already
+    inside one, or when that cannot be done."""
+    import shutil as _shutil
+    import sys as _sys
+    if os.environ.get("FENWA_IN_NETNS") or os.geteuid() != 0 or not _shutil.which("unshare"):
+        return
+    env = dict(os.environ, FENWA_IN_NETNS="1")
+    cmd = "ip link set lo up && exec \"$0\" \"$@\""
+    _sys.stdout.flush()
+    os.execvpe("unshare", ["unshare", "-n", "-m", "--", "sh", "-c", cmd, _sys.executable] +
+               _sys.argv, env)
+
+
 def ensure_display():
     """Returns a usable X display, starting Xvfb once per process when needed."""
     global _display
