@@ -111,6 +111,9 @@ LRESULT CMacProgressCtrl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam)
     }
     case WM_ERASEBKGND:
         return 1;
+    case WM_PRINTCLIENT:
+        paint(reinterpret_cast<HDC>(wparam));
+        return 0;
     case WM_NCPAINT: {
         // The template's border area takes the background, so that it never shows stale
         // pixels; the bar draws its own border when asked.

@@ -138,6 +138,9 @@ LRESULT CSCStatic::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     }
     case WM_ERASEBKGND:
         return 1;
+    case WM_PRINTCLIENT:
+        paint(reinterpret_cast<HDC>(wparam));
+        return 0;
     case WM_SETTEXT: {
         const LRESULT r = Default(message, wparam, lparam);
         m_text = lparam ? reinterpret_cast<const wchar_t*>(lparam) : L"";

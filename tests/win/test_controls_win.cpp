@@ -1,0 +1,500 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/framework_win.h"
+#include "controls/gdi_button.h"
+#include "controls/gdiplus_bitmap_win.h"
+#include "controls/mac_progress_ctrl.h"
+#include "controls/memory_dc_win.h"
+#include "controls/resize_ctrl.h"
+#include "controls/sc_edit.h"
+#include "controls/sc_static.h"
+#include "controls/wnd_shadow.h"
+#include "res/resource.h"
+#include "util/unique_handle.h"
+#include "util/window_placement_win.h"
+
+namespace {
+
+// A plain parent window that records the registered notifications it receives.
+std::vector<int> g_edit_codes;
+
+LRESULT CALLBACK parent_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == sc_edit_message()) {
+        g_edit_codes.push_back(reinterpret_cast<const sc_edit_notice*>(lparam)->code);
+        return 0;
+    }
+    return ::DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+HWND make_parent(int w = 400, int h = 200, DWORD style = WS_POPUP | WS_VISIBLE) {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = parent_proc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"FenwaControlsTest";
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        ::RegisterClassW(&wc);
+        registered = true;
+    }
+    return ::CreateWindowExW(0, L"FenwaControlsTest", L"test", style, 50, 50, w, h, nullptr,
+                             nullptr, ::GetModuleHandleW(nullptr), nullptr);
+}
+
+struct window_owner {
+    HWND hwnd;
+    ~window_owner() {
+        if (::IsWindow(hwnd))
+            ::DestroyWindow(hwnd);
+    }
+};
+
+// The control's own painting into a memory bitmap, read back pixel by pixel.
+class snapshot {
+public:
+    explicit snapshot(HWND control) {
+        RECT r;
+        ::GetClientRect(control, &r);
+        HDC screen = ::GetDC(nullptr);
+        m_dc = ::CreateCompatibleDC(screen);
+        m_bitmap.reset(::CreateCompatibleBitmap(screen, r.right, r.bottom));
+        ::ReleaseDC(nullptr, screen);
+        m_old = ::SelectObject(m_dc, m_bitmap.get());
+        ::SendMessageW(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(m_dc), PRF_CLIENT);
+    }
+    ~snapshot() {
+        ::SelectObject(m_dc, m_old);
+        ::DeleteDC(m_dc);
+    }
+    COLORREF at(int x, int y) const { return ::GetPixel(m_dc, x, y); }
+
+private:
+    HDC m_dc;
+    unique_hgdiobj m_bitmap;
+    HGDIOBJ m_old;
+};
+
+} // namespace
+
+TEST(MemoryDC, CopiesToTheTargetAtTheEnd) {
+    HDC screen = ::GetDC(nullptr);
+    HDC target = ::CreateCompatibleDC(screen);
+    unique_hgdiobj bitmap(::CreateCompatibleBitmap(screen, 20, 20));
+    ::ReleaseDC(nullptr, screen);
+    HGDIOBJ old = ::SelectObject(target, bitmap.get());
+    RECT all = {0, 0, 20, 20};
+    ::FillRect(target, &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    {
+        RECT part = {5, 5, 15, 15};
+        CMemoryDC mem(target, &part);
+        unique_hgdiobj red(::CreateSolidBrush(RGB(255, 0, 0)));
+        ::FillRect(mem, &part, static_cast<HBRUSH>(red.get()));
+        EXPECT_EQ(RGB(255, 255, 255), ::GetPixel(target, 10, 10)) << "nothing before the end";
+    }
+    EXPECT_EQ(RGB(255, 0, 0), ::GetPixel(target, 10, 10));
+    EXPECT_EQ(RGB(255, 255, 255), ::GetPixel(target, 2, 2));
+    ::SelectObject(target, old);
+    ::DeleteDC(target);
+}
+
+TEST(GdiplusBitmap, LoadsResourcesResizesAndRecolours) {
+    ASSERT_TRUE(gdiplus_ready());
+    CSCGdiplusBitmap upper, lower, missing;
+    EXPECT_TRUE(upper.LoadFromResource(L"PNG", IDB_PNG_CLOSE));
+    EXPECT_TRUE(lower.LoadFromResource(L"png", IDB_PNG_CLOSE));
+    EXPECT_EQ(18, upper.m_width);
+    EXPECT_EQ(18, lower.m_height);
+    EXPECT_EQ(4, upper.m_channels);
+    EXPECT_EQ(L"resource_image.png", upper.m_name);
+    EXPECT_FALSE(missing.LoadFromResource(L"PNG", 4321));
+    EXPECT_FALSE(missing.valid());
+
+    CSCGdiplusBitmap banner;
+    ASSERT_TRUE(banner.Canvas(200, 100, 0xFF4169E1));
+    EXPECT_TRUE(banner.Resize(0, 50));
+    EXPECT_EQ(100, banner.m_width);
+    EXPECT_EQ(50, banner.m_height);
+    EXPECT_FALSE(banner.Resize(0, 0));
+
+    // Drawn at its own size when it fits, fitted when it does not.
+    const RECT big = {0, 0, 100, 100};
+    const RECT drawn = banner.Draw(::GetDC(nullptr), RECT{0, 0, 40, 40}, 1);
+    EXPECT_EQ(40, drawn.right - drawn.left);
+    EXPECT_EQ(20, drawn.bottom - drawn.top);
+    (void)big;
+
+    ASSERT_TRUE(banner.ToGrey());
+    ASSERT_TRUE(banner.LockPixels());
+    const uint8_t* px = banner.m_pixels.data() + 25 * banner.m_stride + 50 * 4;
+    EXPECT_EQ(px[0], px[1]);
+    EXPECT_EQ(px[1], px[2]);
+
+    CSCGdiplusBitmap shadow;
+    ASSERT_TRUE(shadow.MakeShadowImage(upper, 2.0));
+    EXPECT_EQ(28, shadow.m_width);
+}
+
+TEST(ProgressCtrl, PillBarTrackAndColours) {
+    window_owner parent{make_parent()};
+    HWND bar = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 10, 10, 300, 12,
+                                 parent.hwnd, reinterpret_cast<HMENU>(1000), nullptr, nullptr);
+    CMacProgressCtrl progress;
+    ASSERT_TRUE(progress.SubclassWindow(bar));
+    progress.m_style = 1;
+    progress.m_barColor = RGB(65, 105, 225);
+    progress.m_backColor = RGB(245, 245, 245);
+    progress.SetTrackColor(RGB(166, 166, 166));
+    progress.SetRange(0, 3);
+    progress.SetPos(0);
+    {
+        snapshot s(bar);
+        EXPECT_EQ(RGB(166, 166, 166), s.at(20, 6)) << "only the track at the lower bound";
+        EXPECT_EQ(RGB(245, 245, 245), s.at(150, 0)) << "background above the pill strip";
+    }
+    progress.SetPos(1);
+    EXPECT_EQ(1, progress.GetPos());
+    {
+        snapshot s(bar);
+        EXPECT_EQ(RGB(65, 105, 225), s.at(20, 6));
+        EXPECT_EQ(RGB(65, 105, 225), s.at(80, 6));
+        EXPECT_EQ(RGB(166, 166, 166), s.at(200, 6));
+    }
+    progress.SetPos(3);
+    {
+        snapshot s(bar);
+        EXPECT_EQ(RGB(65, 105, 225), s.at(290, 6)) << "the whole width at the upper bound";
+    }
+    progress.SetTrackColor(RGB(255, 0, 0));
+    progress.SetPos(0);
+    {
+        snapshot s(bar);
+        EXPECT_EQ(RGB(255, 0, 0), s.at(150, 6));
+    }
+    // An empty range draws no bar and shows the zero text.
+    progress.SetRange(2, 2);
+    progress.m_showText = true;
+    {
+        snapshot s(bar);
+        EXPECT_EQ(RGB(255, 0, 0), s.at(20, 6));
+    }
+    EXPECT_EQ(L"0.0 %", progress.m_text);
+    // Auto-hide: shown by the range, hidden at the end.
+    progress.m_autoHide = true;
+    progress.SetRange(0, 2);
+    EXPECT_TRUE(::IsWindowVisible(bar));
+    progress.SetPos(2);
+    EXPECT_FALSE(::IsWindowVisible(bar));
+}
+
+TEST(ProgressCtrl, WorkerCallsRunOnTheWindowThread) {
+    // The pipeline calls from its own thread; the dialog carries the call over.
+    class host : public CDialog {
+    public:
+        host() : CDialog(IDD_ABOUTBOX) {}
+        CMacProgressCtrl bar;
+        int seen = -1;
+
+    protected:
+        BOOL OnInitDialog() override {
+            HWND h = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 100,
+                                       10, m_hWnd, nullptr, nullptr, nullptr);
+            bar.SubclassWindow(h);
+            std::thread([this] {
+                bar.SetRange(0, 10);
+                bar.SetPos(7);
+                seen = bar.GetPos();
+                EndDialog(IDOK);
+            }).detach();
+            return TRUE;
+        }
+    } dlg;
+    dlg.DoModal();
+    EXPECT_EQ(7, dlg.seen);
+}
+
+TEST(Label, TextColourIconAndAlignment) {
+    window_owner parent{make_parent()};
+    HWND h = ::CreateWindowExW(0, L"STATIC", L"start", WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0, 200,
+                               20, parent.hwnd, nullptr, nullptr, nullptr);
+    CSCStatic label;
+    ASSERT_TRUE(label.SubclassWindow(h));
+    EXPECT_EQ(L"start", label.m_text);
+    label.SetText(L"one", make_argb(255, 1, 2, 3));
+    EXPECT_EQ(make_argb(255, 1, 2, 3), label.m_textColor);
+    label.SetText(L"two"); // keeps the colour
+    EXPECT_EQ(make_argb(255, 1, 2, 3), label.m_textColor);
+    label.SetText(L"three", 0xFFFFFFFF); // opaque white is a colour like any other
+    EXPECT_EQ(0xFFFFFFFFu, label.m_textColor);
+    label.SetTextF(L"%d / %d", 2, 5);
+    EXPECT_EQ(L"2 / 5", label.GetText());
+    wchar_t window_text[32] = {};
+    ::GetWindowTextW(h, window_text, 32);
+    EXPECT_STREQ(L"2 / 5", window_text);
+
+    // An icon without text in the left style sits at x = 0, over the background.
+    label.m_backColor = make_argb(255, 0, 128, 0);
+    label.SetText(L"");
+    label.SetIcon(static_cast<HICON>(::LoadImageW(
+        ::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 16, 16, 0)));
+    EXPECT_EQ(16, label.m_iconWidth);
+    {
+        snapshot s(h);
+        EXPECT_NE(RGB(0, 128, 0), s.at(8, 8)) << "icon at the left";
+        EXPECT_EQ(RGB(0, 128, 0), s.at(30, 8));
+    }
+    // The text "color picker" is never drawn as text: a swatch takes its place.
+    label.SetIcon(nullptr);
+    label.m_iconWidth = label.m_iconHeight = 0;
+    label.m_textColor = make_argb(255, 255, 0, 0);
+    label.SetText(L"color picker");
+    {
+        snapshot s(h);
+        EXPECT_EQ(RGB(255, 0, 0), s.at(10, 10));
+        EXPECT_EQ(RGB(0, 128, 0), s.at(60, 10));
+    }
+}
+
+TEST(Label, CentredTextStaysCentred) {
+    window_owner parent{make_parent()};
+    HWND h = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_CENTER, 0, 0, 300, 40,
+                               parent.hwnd, nullptr, nullptr, nullptr);
+    CSCStatic label;
+    ASSERT_TRUE(label.SubclassWindow(h));
+    label.m_backColor = make_argb(255, 255, 255, 255);
+    label.m_textColor = make_argb(255, 0, 0, 0);
+    label.m_logFont.lfWeight = FW_BOLD;
+    label.RecreateFont();
+    label.SetFontSize(10);
+    label.SetText(L"iiii");
+    snapshot s(h);
+    int first = -1, last = -1;
+    for (int x = 0; x < 300; ++x)
+        for (int y = 0; y < 40; ++y)
+            if (GetRValue(s.at(x, y)) < 128) {
+                if (first < 0)
+                    first = x;
+                last = x;
+            }
+    ASSERT_GE(first, 0);
+    EXPECT_NEAR(150, (first + last) / 2, 3);
+}
+
+TEST(GdiButton, DerivedPicturesAndColourLists) {
+    window_owner parent{make_parent()};
+    HWND h = ::CreateWindowExW(0, L"BUTTON", L"x", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 5, 5, 40,
+                               30, parent.hwnd, reinterpret_cast<HMENU>(1003), nullptr, nullptr);
+    CGdiButton button;
+    ASSERT_TRUE(button.SubclassWindow(h));
+    EXPECT_EQ(CGdiButton::push, button.m_kind);
+    EXPECT_FALSE(button.AddImage(L"PNG", 4321));
+    EXPECT_TRUE(button.m_images.empty());
+    EXPECT_FALSE(button.m_imageMode);
+    ASSERT_TRUE(button.AddImage(L"PNG", IDB_PNG_CLOSE));
+    ASSERT_EQ(1u, button.m_images.size());
+    for (auto& p : button.m_images[0]->picture)
+        EXPECT_TRUE(p.valid());
+    EXPECT_TRUE(button.m_imageMode);
+    const SIZE size = button.GetImageSize();
+    EXPECT_EQ(18, size.cx);
+    RECT r;
+    ::GetWindowRect(h, &r);
+    EXPECT_EQ(18, r.right - r.left) << "the button takes the picture's size";
+
+    const argb_colour band = ToArgb(RGB(213, 213, 213));
+    button.SetBackColors(band, AdjustColor(band, 16), AdjustColor(band, -16), k_keep_colour);
+    EXPECT_EQ(GreyColor(band), button.m_backColors[3]);
+    EXPECT_EQ(button.m_backColors, button.m_borderColors);
+    button.SetTextColor(ToArgb(RGB(18, 24, 58)));
+    EXPECT_EQ(ToArgb(RGB(34, 40, 74)), button.m_textColors[1]);
+
+    // The close picture is white on the band colour.
+    ::RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    HDC dc = ::GetDC(parent.hwnd);
+    const COLORREF corner = ::GetPixel(dc, 6, 6);
+    ::ReleaseDC(parent.hwnd, dc);
+    EXPECT_EQ(RGB(213, 213, 213), corner);
+}
+
+TEST(ResizeCtrl, ControlsFollowAndComeBackExactly) {
+    window_owner parent{make_parent(320, 140)};
+    struct {
+        int l, t, w, h;
+        RECT at;
+        HWND hwnd;
+    } items[] = {{0, 0, 100, 0, {3, 5, 340, 25}, nullptr},
+                 {100, 0, 0, 0, {300, 3, 318, 21}, nullptr},
+                 {0, 100, 100, 0, {9, 119, 310, 130}, nullptr},
+                 {50, 50, 50, 50, {100, 40, 140, 80}, nullptr}};
+    for (auto& it : items)
+        it.hwnd = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, it.at.left, it.at.top,
+                                    it.at.right - it.at.left, it.at.bottom - it.at.top, parent.hwnd,
+                                    nullptr, nullptr, nullptr);
+    CResizeCtrl resize;
+    ASSERT_TRUE(resize.Create(parent.hwnd));
+    EXPECT_FALSE(resize.Create(parent.hwnd));
+    for (auto& it : items)
+        ASSERT_TRUE(resize.Add(it.hwnd, 1, it.l, it.t, it.w, it.h));
+    RECT client;
+    ::GetClientRect(parent.hwnd, &client);
+    const int cx = client.right, cy = client.bottom;
+
+    auto rect_of = [&](HWND hwnd) {
+        RECT r;
+        ::GetWindowRect(hwnd, &r);
+        ::MapWindowPoints(nullptr, parent.hwnd, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    auto resize_client = [&](int w, int h) {
+        RECT outer = {0, 0, w, h};
+        ::AdjustWindowRectEx(&outer, ::GetWindowLongW(parent.hwnd, GWL_STYLE), FALSE, 0);
+        ::SetWindowPos(parent.hwnd, nullptr, 0, 0, outer.right - outer.left,
+                       outer.bottom - outer.top, SWP_NOMOVE | SWP_NOZORDER);
+    };
+    resize_client(cx + 3, cy);
+    EXPECT_EQ(items[0].at.right - items[0].at.left + 3,
+              rect_of(items[0].hwnd).right - rect_of(items[0].hwnd).left);
+    EXPECT_EQ(items[1].at.left + 3, rect_of(items[1].hwnd).left);
+
+    const int sizes[][2] = {{1280, 1022}, {641, 333}, {321, 141}, {900, 500}};
+    for (int round = 0; round < 5; ++round) {
+        for (const auto& s : sizes)
+            resize_client(s[0], s[1]);
+        resize_client(cx, cy);
+        for (const auto& it : items) {
+            const RECT r = rect_of(it.hwnd);
+            EXPECT_EQ(it.at.left, r.left);
+            EXPECT_EQ(it.at.top, r.top);
+            EXPECT_EQ(it.at.right, r.right);
+            EXPECT_EQ(it.at.bottom, r.bottom);
+        }
+    }
+}
+
+TEST(WindowPlacement, RecordedInTheProfile) {
+    class app_t : public CWinApp {
+    } app;
+    app.m_pszAppName = L"FenwaControlsTest";
+    app.SetRegistryKey(L"FenwaTest");
+    window_owner w{make_parent(200, 100, WS_OVERLAPPEDWINDOW | WS_VISIBLE)};
+    ::SetWindowPos(w.hwnd, nullptr, 30, 40, 200, 100, SWP_NOZORDER);
+    save_window_placement(w.hwnd, L"");
+    EXPECT_EQ(0u, app.GetProfileInt(L"screen", L"maximized", 7));
+    EXPECT_EQ(30u, app.GetProfileInt(L"screen", L"left", 0));
+    EXPECT_EQ(140u, app.GetProfileInt(L"screen", L"bottom", 0));
+
+    ::ShowWindow(w.hwnd, SW_MAXIMIZE);
+    save_window_placement(w.hwnd, L"code");
+    EXPECT_EQ(1u, app.GetProfileInt(L"code\\screen", L"maximized", 7));
+    EXPECT_EQ(99u, app.GetProfileInt(L"code\\screen", L"left", 99))
+        << "edges only for a normal window";
+
+    ::ShowWindow(w.hwnd, SW_MINIMIZE);
+    app.WriteProfileInt(L"screen", L"maximized", 5);
+    save_window_placement(w.hwnd, L"");
+    EXPECT_EQ(5u, app.GetProfileInt(L"screen", L"maximized", 7))
+        << "a minimised window writes nothing";
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\FenwaTest");
+}
+
+TEST(WindowPlacement, MaximisedSizeLeavesTheTaskbarFree) {
+    MINMAXINFO mmi = {};
+    mmi.ptMaxSize = {1280, 1024};
+    mmi.ptMinTrackSize = {100, 30};
+    const taskbar_info bar = get_taskbar_info();
+    adjust_min_max_info(mmi);
+    EXPECT_EQ(0, mmi.ptMinTrackSize.x);
+    EXPECT_EQ(0, mmi.ptMinTrackSize.y);
+    const int expected = !bar.found ? 1024 : bar.auto_hide ? 1022 : 1024 - bar.height;
+    EXPECT_EQ(expected, mmi.ptMaxSize.y);
+    SIZE size = {-1, -1};
+    EXPECT_EQ(bar.auto_hide, get_taskbar_state(size));
+    if (!bar.found) {
+        EXPECT_EQ(-1, size.cx) << "no taskbar leaves the size alone";
+    }
+}
+
+TEST(SCEdit, OwnBorderPlaceholderAndNotifications) {
+    window_owner parent{make_parent()};
+    HWND h = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                               WS_CHILD | WS_VISIBLE | WS_BORDER | ES_MULTILINE | ES_CENTER, 10, 10,
+                               200, 30, parent.hwnd, nullptr, nullptr, nullptr);
+    CSCEdit edit;
+    ASSERT_TRUE(edit.SubclassWindow(h));
+    EXPECT_TRUE(edit.m_ownBorder);
+    EXPECT_FALSE(::GetWindowLongW(h, GWL_STYLE) & WS_BORDER);
+    EXPECT_FALSE(::GetWindowLongW(h, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+
+    edit.SetPlaceholder(L"Input Access Code.", make_argb(255, 1, 2, 3));
+    edit.SetPlaceholder(L"Input Access Code.", k_keep_colour);
+    EXPECT_EQ(make_argb(255, 1, 2, 3), edit.m_placeholderColor);
+
+    // An empty box measures a sample text, so that the caret sits where text will show.
+    const RECT empty_rect = edit.text_rect();
+    ::SetWindowTextW(h, L"123");
+    edit.SetTextAlign(4);
+    EXPECT_EQ(empty_rect.top, edit.text_rect().top);
+    EXPECT_GT(edit.text_rect().top, 1);
+
+    edit.SetAutoFontSize(true, 0.7);
+    LOGFONTW lf = {};
+    ::GetObjectW(edit.font(), sizeof(lf), &lf);
+    RECT client;
+    ::GetClientRect(h, &client);
+    EXPECT_EQ(-static_cast<LONG>(client.bottom * 0.7), lf.lfHeight);
+
+    g_edit_codes.clear();
+    ::SetFocus(h);
+    ::SendMessageW(h, WM_KEYDOWN, VK_RETURN, 0);
+    ::SetFocus(parent.hwnd);
+    EXPECT_EQ((std::vector<int>{8, 8}), g_edit_codes) << "Enter and leaving the box";
+
+    // Its colours answer the platform's question to the parent.
+    edit.SetColors(ToArgb(RGB(16, 88, 153)), ToArgb(RGB(250, 235, 215)));
+    HDC dc = ::GetDC(h);
+    ::SendMessageW(parent.hwnd, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
+                   reinterpret_cast<LPARAM>(h));
+    EXPECT_EQ(RGB(16, 88, 153), ::GetTextColor(dc));
+    EXPECT_EQ(RGB(250, 235, 215), ::GetBkColor(dc));
+    ::ReleaseDC(h, dc);
+}
+
+TEST(WndShadow, FollowsTheParent) {
+    static bool first = CWndShadow::Initialize(::GetModuleHandleW(nullptr));
+    EXPECT_TRUE(first);
+    EXPECT_FALSE(CWndShadow::Initialize(::GetModuleHandleW(nullptr)));
+    window_owner parent{make_parent(300, 200, WS_POPUP)};
+    CWndShadow shadow;
+    shadow.Create(parent.hwnd);
+    ASSERT_TRUE(shadow.shadow_window());
+    EXPECT_TRUE(shadow.m_status & CWndShadow::ss_enabled);
+    shadow.SetSize(10);
+    shadow.SetSharpness(19);
+    shadow.SetDarkness(192);
+    shadow.SetPosition(0, 0);
+    ::ShowWindow(parent.hwnd, SW_SHOW);
+    EXPECT_TRUE(::IsWindowVisible(shadow.shadow_window()));
+    RECT p, s;
+    ::GetWindowRect(parent.hwnd, &p);
+    ::GetWindowRect(shadow.shadow_window(), &s);
+    EXPECT_EQ(p.left - 10, s.left);
+    EXPECT_EQ(p.bottom + 10, s.bottom);
+    EXPECT_TRUE(::GetWindowLongW(shadow.shadow_window(), GWL_EXSTYLE) & WS_EX_TRANSPARENT);
+
+    ::SetWindowPos(parent.hwnd, nullptr, 100, 120, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ::GetWindowRect(shadow.shadow_window(), &s);
+    EXPECT_EQ(90, s.left);
+    EXPECT_EQ(110, s.top);
+
+    ::ShowWindow(parent.hwnd, SW_MAXIMIZE);
+    EXPECT_FALSE(::IsWindowVisible(shadow.shadow_window()));
+    ::ShowWindow(parent.hwnd, SW_RESTORE);
+    EXPECT_TRUE(::IsWindowVisible(shadow.shadow_window()));
+}
