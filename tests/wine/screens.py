@@ -109,6 +109,13 @@ class Screens:
         if lang:
             env.update(winetest.build_locale(lang))
         self.p = PipelinePrefix("screens" + ("-" + lang if lang else ""), env=env)
+        # Korean and Japanese texts in the dialog font (Tahoma) come from a linked font.
+        for face in ("Tahoma", "Microsoft Sans Serif", "MS Sans Serif", "MS Shell Dlg"):
+            self.p.wine("reg", "add",
+                        "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink",
+                        "/v", face, "/t", "REG_MULTI_SZ", "/d", "NanumGothic.ttf,NanumGothic", "/f")
+        for face in ("Gulim", "Dotum", "MS UI Gothic", "MS Gothic", "Meiryo UI", "Batang"):
+            self.p.reg_add("HKCU\\Software\\Wine\\Fonts\\Replacements", face, "NanumGothic")
         self.display = winetest.ensure_display()
         self.root = tempfile.mkdtemp(prefix="fenwa-screens-")
         self.info = {}
