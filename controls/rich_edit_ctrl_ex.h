@@ -5,17 +5,21 @@
 
 #include <string>
 
-class CRichEditCtrlEx {
+#include "controls/subclass_win.h"
+
+class CRichEditCtrlEx : public CSubclassWnd {
 public:
     CRichEditCtrlEx();
-
-    void SubclassDlgItem(int id, HWND parent);
-    HWND GetSafeHwnd() const { return m_hWnd; }
 
     // Colour -1 stands for m_textColor.
     std::wstring AddLine(COLORREF colour, const wchar_t* format, ...);
     std::wstring AppendText(COLORREF colour, const std::wstring& text);
+    // The control's own notices: the timestamp always, leading line breaks after it.
+    std::wstring AddNotice(const std::wstring& text, COLORREF colour, bool line_break);
     std::wstring GetText() const;
+    void ClearAll();
+    void SetFontName(const std::wstring& face);
+    void SetFontBold(bool bold);
     void SetFontSize(int points);
     void SetLineSpacingAll(int rule);
     void SetBackColor(COLORREF colour);
@@ -26,10 +30,18 @@ public:
     bool m_showTime = true;
     bool m_useContextMenu = true;
     int m_maxLength = 0;
+    int m_wheelLines = 2;
+    bool m_autoScroll = true;
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam) override;
 
 private:
+    void context_menu();
+    void set_line_spacing(int rule);
+    int line_spacing_rule() const;
+    void timestamp();
     std::wstring append_on_ui(COLORREF colour, const std::wstring& text);
     void insert(const std::wstring& text, COLORREF colour, bool coloured);
-
-    HWND m_hWnd = nullptr;
+    void set_char_format(DWORD mask, const wchar_t* face, int height_twips, bool bold);
 };

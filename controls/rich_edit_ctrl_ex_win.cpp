@@ -12,9 +12,10 @@ CRichEditCtrlEx::CRichEditCtrlEx() : m_textColor(::GetSysColor(COLOR_GRAYTEXT)) 
         m_showTime = app->GetProfileInt(L"setting\\rich_edit", L"show time", 1) != 0;
 }
 
-void CRichEditCtrlEx::SubclassDlgItem(int id, HWND parent) {
-    m_hWnd = ::GetDlgItem(parent, id);
-}
+namespace {
+constexpr UINT k_clear = 9901, k_show = 9900, k_time = 9905, k_single = 9902, k_one_half = 9903,
+               k_double = 9904;
+} // namespace
 
 std::wstring CRichEditCtrlEx::AddLine(COLORREF colour, const wchar_t* format, ...) {
     va_list args;
@@ -79,8 +80,177 @@ std::wstring CRichEditCtrlEx::append_on_ui(COLORREF colour, const std::wstring& 
         ::SetWindowTextW(m_hWnd, L"");
     // The rich edit control ends its paragraphs with "\r".
     insert(replace_all(body, L"\n", L"\r"), colour, true);
-    ::SendMessageW(m_hWnd, WM_VSCROLL, SB_BOTTOM, 0);
+    // Once the user has moved the caret or is dragging the thumb, the view stays put.
+    POINT caret = {};
+    ::GetCaretPos(&caret);
+    SCROLLINFO si = {};
+    si.cbSize = sizeof(si);
+    si.fMask = SIF_ALL;
+    if (::GetScrollInfo(m_hWnd, SB_VERT, &si) && si.nPos != si.nTrackPos)
+        m_autoScroll = false;
+    if (::GetFocus() == m_hWnd && caret.x >= 2)
+        m_autoScroll = false;
+    if (m_autoScroll && ::GetFocus() != m_hWnd)
+        ::SendMessageW(m_hWnd, WM_VSCROLL, SB_BOTTOM, 0);
     return body;
+}
+
+void CRichEditCtrlEx::timestamp() {
+    SYSTEMTIME st;
+    ::GetLocalTime(&st);
+    insert(format_text(L"%d-%02d-%02d %02d:%02d:%02d(%03d) ", st.wYear, st.wMonth, st.wDay,
+                       st.wHour, st.wMinute, st.wSecond, st.wMilliseconds),
+           RGB(128, 128, 128), true);
+}
+
+std::wstring CRichEditCtrlEx::AddNotice(const std::wstring& text, COLORREF colour,
+                                        bool line_break) {
+    std::wstring result = text;
+    ui_invoke(m_hWnd, [&] {
+        if (!m_hWnd || !m_showLog)
+            return;
+        if (colour == static_cast<COLORREF>(-1))
+            colour = m_textColor;
+        std::wstring body = line_break ? text + L"\n" : text;
+        size_t leading = 0;
+        while (leading < body.size() && body[leading] == L'\n')
+            ++leading;
+        body.erase(0, leading);
+        SCROLLINFO si = {};
+        si.cbSize = sizeof(si);
+        si.fMask = SIF_ALL;
+        ::GetScrollInfo(m_hWnd, SB_VERT, &si);
+        const LRESULT lines_before = ::SendMessageW(m_hWnd, EM_GETLINECOUNT, 0, 0);
+        if (m_showTime)
+            timestamp();
+        if (leading > 0)
+            insert(std::wstring(leading, L'\r'), 0, false);
+        const LRESULT length = ::SendMessageW(m_hWnd, WM_GETTEXTLENGTH, 0, 0);
+        if (m_maxLength > 0 && length >= m_maxLength)
+            ::SetWindowTextW(m_hWnd, L"");
+        insert(replace_all(body, L"\n", L"\r"), colour, true);
+        RECT client = client_rect();
+        if (si.nMax - si.nTrackPos < client.bottom)
+            ::SendMessageW(m_hWnd, EM_LINESCROLL, 0,
+                           ::SendMessageW(m_hWnd, EM_GETLINECOUNT, 0, 0) - lines_before);
+        result = body;
+    });
+    return result;
+}
+
+void CRichEditCtrlEx::ClearAll() {
+    ui_invoke(m_hWnd, [&] { ::SetWindowTextW(m_hWnd, L""); });
+}
+
+void CRichEditCtrlEx::set_char_format(DWORD mask, const wchar_t* face, int height_twips,
+                                      bool bold) {
+    CHARFORMAT2W cf = {};
+    cf.cbSize = sizeof(cf);
+    cf.dwMask = mask;
+    if (face)
+        lstrcpynW(cf.szFaceName, face, LF_FACESIZE);
+    cf.yHeight = height_twips;
+    cf.dwEffects = bold ? CFE_BOLD : 0;
+    ::SendMessageW(m_hWnd, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&cf));
+}
+
+void CRichEditCtrlEx::SetFontName(const std::wstring& face) {
+    ui_invoke(m_hWnd, [&] { set_char_format(CFM_FACE, face.substr(0, 31).c_str(), 0, false); });
+}
+
+void CRichEditCtrlEx::SetFontBold(bool bold) {
+    ui_invoke(m_hWnd, [&] { set_char_format(CFM_BOLD, nullptr, 0, bold); });
+}
+
+int CRichEditCtrlEx::line_spacing_rule() const {
+    PARAFORMAT2 pf = {};
+    pf.cbSize = sizeof(pf);
+    ::SendMessageW(m_hWnd, EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&pf));
+    return pf.bLineSpacingRule;
+}
+
+void CRichEditCtrlEx::context_menu() {
+    HMENU menu = ::CreatePopupMenu();
+    if (!menu)
+        return;
+    const UINT on_log = m_showLog ? MF_ENABLED : MF_GRAYED;
+    const int rule = line_spacing_rule();
+    ::AppendMenuW(menu, MF_STRING, k_clear, L"Clear all logs(&C)");
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu, MF_STRING | (m_showLog ? MF_CHECKED : 0), k_show, L"Display logs(&S)");
+    ::AppendMenuW(menu, MF_STRING | on_log | (m_showTime ? MF_CHECKED : 0), k_time,
+                  L"Display time info(&D)");
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu, MF_STRING | on_log | (rule == 0 ? MF_CHECKED : 0), k_single,
+                  L"1.0 line space(&1)");
+    ::AppendMenuW(menu, MF_STRING | on_log | (rule == 1 ? MF_CHECKED : 0), k_one_half,
+                  L"1.5 line space(&2)");
+    ::AppendMenuW(menu, MF_STRING | on_log | (rule == 2 ? MF_CHECKED : 0), k_double,
+                  L"2.0 line space(&3)");
+    POINT pt;
+    ::GetCursorPos(&pt);
+    const UINT command = static_cast<UINT>(::TrackPopupMenu(
+        menu, TPM_LEFTALIGN | TPM_RETURNCMD | TPM_NONOTIFY, pt.x, pt.y, 0, m_hWnd, nullptr));
+    ::DestroyMenu(menu);
+    switch (command) {
+    case k_clear:
+        ClearAll();
+        break;
+    case k_show:
+        if (m_showLog) {
+            AddNotice(L"", -1, true);
+            AddNotice(L"로그 디스플레이 옵션을 해제하였습니다.", -1, true);
+            AddNotice(L"로그를 디스플레이 하려면 오른쪽 버튼을 누른 후 \"Display logs\" 옵션을 "
+                      L"선택하세요.",
+                      -1, true);
+            m_showLog = false;
+        } else {
+            m_showLog = true;
+            AddNotice(L"", -1, true);
+            AddNotice(L"로그를 디스플레이합니다.", -1, true);
+        }
+        break;
+    case k_time:
+        m_showTime = !m_showTime;
+        if (CWinApp* app = CWinApp::current())
+            app->WriteProfileInt(L"setting\\rich_edit", L"show time", m_showTime ? 1 : 0);
+        break;
+    case k_single:
+    case k_one_half:
+    case k_double:
+        set_line_spacing(static_cast<int>(command - k_single));
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT CRichEditCtrlEx::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_RBUTTONUP:
+        if (m_useContextMenu) {
+            context_menu();
+            return 0;
+        }
+        break;
+    case WM_MOUSEWHEEL: {
+        const short delta = static_cast<short>(HIWORD(wparam));
+        ::SendMessageW(m_hWnd, EM_LINESCROLL, 0, delta <= 0 ? m_wheelLines : -m_wheelLines);
+        return 0;
+    }
+    case WM_TIMER:
+        if (wparam == 0) {
+            ::SetWindowTextW(m_hWnd, L"");
+            AddNotice(L"로그를 주기적으로 Clear 합니다.",
+                      RGB(255 - GetRValue(m_backColor), 255 - GetGValue(m_backColor),
+                          255 - GetBValue(m_backColor)),
+                      true);
+        }
+        return 0;
+    default:
+        break;
+    }
+    return Default(message, wparam, lparam);
 }
 
 std::wstring CRichEditCtrlEx::GetText() const {
@@ -104,7 +274,11 @@ void CRichEditCtrlEx::SetFontSize(int points) {
 }
 
 void CRichEditCtrlEx::SetLineSpacingAll(int rule) {
-    ui_invoke(m_hWnd, [&] {
+    ui_invoke(m_hWnd, [&] { set_line_spacing(rule); });
+}
+
+void CRichEditCtrlEx::set_line_spacing(int rule) {
+    {
         ::SendMessageW(m_hWnd, EM_SETSEL, 0, -1);
         PARAFORMAT2 pf = {};
         pf.cbSize = sizeof(pf);
@@ -113,7 +287,7 @@ void CRichEditCtrlEx::SetLineSpacingAll(int rule) {
         ::SendMessageW(m_hWnd, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&pf));
         const LRESULT end = ::SendMessageW(m_hWnd, WM_GETTEXTLENGTH, 0, 0);
         ::SendMessageW(m_hWnd, EM_SETSEL, end, end);
-    });
+    }
 }
 
 void CRichEditCtrlEx::SetBackColor(COLORREF colour) {
