@@ -34,12 +34,17 @@ bool to_oem(const std::wstring& text, std::string& out) {
 } // namespace
 
 std::wstring short_path_form(const std::wstring& path) {
-    std::wstring head = path;
+    const size_t name_at = path.find_last_of(L'\\');
+    if (name_at == std::wstring::npos)
+        return path;
+    // The name stays: a short name only exists while its file does, and the scripts delete
+    // and create files by these names.
+    const std::wstring name = path.substr(name_at);
+    std::wstring head = path.substr(0, name_at);
     std::wstring tail;
     for (;;) {
-        const size_t cut = head.find_last_of(L'\\');
-        // A drive root or a bare name: nothing above it to shorten.
-        if (cut == std::wstring::npos || cut + 1 >= head.size() || head.size() <= 3)
+        // A drive root has nothing to shorten.
+        if (head.size() <= 3)
             return path;
         const DWORD needed = ::GetShortPathNameW(head.c_str(), nullptr, 0);
         if (needed > 0) {
@@ -47,9 +52,12 @@ std::wstring short_path_form(const std::wstring& path) {
             const DWORD n = ::GetShortPathNameW(head.c_str(), &shorter[0], needed);
             if (n > 0 && n < needed) {
                 shorter.resize(n);
-                return shorter + tail;
+                return shorter + tail + name;
             }
         }
+        const size_t cut = head.find_last_of(L'\\');
+        if (cut == std::wstring::npos)
+            return path;
         tail = head.substr(cut) + tail;
         head.resize(cut);
     }

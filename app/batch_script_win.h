@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-// The path with its longest existing part replaced by the short (8.3) name the file system
-// gives it; the rest, which need not exist yet, follows unchanged. The path itself when the
-// file system has no short name for it.
+// The path with the longest existing part of its folder replaced by the short (8.3) name the
+// file system gives it; the rest of the folder, which need not exist yet, and the file name
+// follow unchanged. The path itself when the file system has no short name for the folder.
 std::wstring short_path_form(const std::wstring& path);
 
 enum class batch_encoding { oem, oem_short_paths, utf8 };

@@ -140,12 +140,19 @@ TEST_F(BatchScripts, PathsOutsideTheOemCodePageTakeTheirShortNames) {
     const std::string bytes = batch_script_bytes(paths, removal, &used);
     ASSERT_EQ(batch_encoding::oem_short_paths, used);
     const std::wstring text = from_oem(bytes);
-    const std::wstring shorter = short_path_form(korean);
+    const std::wstring pattern = short_path_form(korean + L"\\A*.exe");
+    ASSERT_EQ(L"\\A*.exe", pattern.substr(pattern.size() - 7));
+    const std::wstring shorter = pattern.substr(0, pattern.size() - 7);
     EXPECT_NE(korean, shorter);
-    EXPECT_NE(std::wstring::npos, text.find(L"del /f /q \"" + shorter + L"\\A*.exe\""));
+    EXPECT_NE(std::wstring::npos, text.find(L"del /f /q \"" + pattern + L"\""));
     // The short form names the same folder.
     EXPECT_TRUE(is_folder(shorter));
     EXPECT_EQ(shorter + L"\\not\\there.exe", short_path_form(korean + L"\\not\\there.exe"));
+    // The file name keeps its long form even where the file exists: the scripts delete it
+    // and create it again under that name.
+    const std::wstring file = korean + L"\\FenwaLauncher.exe";
+    ASSERT_TRUE(write_file_bytes(file, "x"));
+    EXPECT_EQ(shorter + L"\\FenwaLauncher.exe", short_path_form(file));
 }
 
 TEST_F(BatchScripts, WithoutAShortNameTheScriptSwitchesToUtf8) {
