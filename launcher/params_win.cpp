@@ -1,4 +1,5 @@
 #include "app/product_config.h"
+#include "launcher/input_code_dlg.h"
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
 #include "net/request_url.h"
@@ -50,10 +51,15 @@ bool CZekLauncherDlg::parse_browser_title() {
     return true;
 }
 
-// Stand-in until the access-code dialog exists: the user cannot give a code, which counts
-// as giving up.
-INT_PTR CZekLauncherDlg::ask_for_access_code(std::wstring&) {
-    return IDCANCEL;
+// Runs on the worker thread with its own modal loop; the main window's thread answers the
+// dialog's look-ups meanwhile.
+INT_PTR CZekLauncherDlg::ask_for_access_code(std::wstring& title_key) {
+    CInputCodeDlg dlg;
+    // A dialog that could not even be created is as good as cancelled.
+    if (dlg.DoModal() != IDOK)
+        return IDCANCEL;
+    title_key = dlg.m_title_key;
+    return IDOK;
 }
 
 LRESULT CZekLauncherDlg::on_get_title_key(WPARAM code, LPARAM title_key) {
