@@ -5,6 +5,10 @@
 //   wintool command CAPTION ID     posts WM_COMMAND ID to it (a button press)
 //   wintool wait CAPTION SECONDS   waits until such a window is visible; exit 1 on time-out
 //   wintool post HANDLE ID         posts WM_COMMAND ID to a window given by its handle (hex)
+//   wintool state CAPTION ID       "visible enabled focused" (0/1 each), a tab and the text of
+//                                  control ID (0: the window itself)
+//   wintool rect CAPTION ID        the control's screen rectangle: left top right bottom
+//   wintool gone CAPTION SECONDS   waits until no such window is visible; exit 1 on time-out
 // Output is UTF-8.
 #include <windows.h>
 
@@ -80,6 +84,30 @@ BOOL CALLBACK list_child(HWND hwnd, LPARAM) {
     return TRUE;
 }
 
+// The control with that id, or the window itself for id 0.
+HWND control_of(HWND window, int id) {
+    return id == 0 ? window : ::GetDlgItem(window, id);
+}
+
+// Which window of the other thread has the keyboard focus.
+HWND focus_of(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+bool wait_until(const std::wstring& caption, bool visible, DWORD limit_ms) {
+    const DWORD start = ::GetTickCount();
+    while ((find(caption) != nullptr) != visible) {
+        if (::GetTickCount() - start > limit_ms)
+            return false;
+        ::Sleep(50);
+    }
+    return true;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -100,21 +128,35 @@ int wmain(int argc, wchar_t** argv) {
         ::PostMessageW(target, WM_COMMAND, MAKEWPARAM(_wtoi(argv[3]), BN_CLICKED), 0);
         return 0;
     }
-    if (verb == L"wait") {
+    if (verb == L"wait" || verb == L"gone") {
         const DWORD limit = argc > 3 ? static_cast<DWORD>(_wtoi(argv[3])) * 1000 : 10000;
-        const DWORD start = ::GetTickCount();
-        while (!find(argv[2])) {
-            if (::GetTickCount() - start > limit)
-                return 1;
-            ::Sleep(50);
-        }
-        return 0;
+        return wait_until(argv[2], verb == L"wait", limit) ? 0 : 1;
     }
     HWND hwnd = find(argv[2]);
     if (!hwnd)
         return 1;
     if (verb == L"dump") {
         ::EnumChildWindows(hwnd, list_child, 0);
+        return 0;
+    }
+    if (verb == L"state" && argc > 3) {
+        HWND control = control_of(hwnd, _wtoi(argv[3]));
+        if (!control)
+            return 1;
+        wchar_t flags[32];
+        std::swprintf(flags, 32, L"%d %d %d\t", ::IsWindowVisible(control) ? 1 : 0,
+                      ::IsWindowEnabled(control) ? 1 : 0, focus_of(hwnd) == control ? 1 : 0);
+        put(flags + text_of(control) + L"\n");
+        return 0;
+    }
+    if (verb == L"rect" && argc > 3) {
+        HWND control = control_of(hwnd, _wtoi(argv[3]));
+        RECT r = {};
+        if (!control || !::GetWindowRect(control, &r))
+            return 1;
+        wchar_t line[96];
+        std::swprintf(line, 96, L"%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+        put(line);
         return 0;
     }
     if (verb == L"command" && argc > 3) {
