@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """The launcher end to end: publishes the sample release, serves it with nginx on
 127.0.0.1 ports 443 (HTTPS, self-signed) and 80, runs the launcher under Wine on a virtual
-display with a URL parameter, and shows the outcome. Ends by itself and stops everything it
-started. Runs in a private network namespace when started as root, so that ports 443 and
+display with a URL parameter, and shows the outcome. Then the launcher's own life: a copy
+run from Downloads installs itself with a release that lists it, a link of the URL scheme
+opened through the shell starts the installed launcher, and a newer build of the launcher
+(same code, higher FileVersion: build/win/update, FENWA_UPDATE_VERSION) replaces it through
+its updater script. Ends by itself and stops everything it started. Runs in a private network namespace when started as root, so that ports 443 and
 80 never meet anything else on the machine."""
 
 import os
@@ -10,14 +13,16 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
 sys.path.insert(0, HERE)
 
+import publish  # noqa: E402
 import sample_release  # noqa: E402
 import winetest  # noqa: E402
-from launcher_env import URL_PREFIX  # noqa: E402
+from launcher_env import SCHEME, URL_PREFIX, parsed  # noqa: E402
 from pipeline_env import PipelinePrefix  # noqa: E402
 
 
@@ -65,14 +70,137 @@ def pipeline_demo(workdir, p):
     return starts[-2:] == ["-u", "-i demo1234"]
 
 
+# ---------------------------------------------------------------- the launcher's own life
+
+UPDATE_LAUNCHER = os.path.join(HERE, "..", "build", "win", "update", "FenwaLauncher.exe")
+CODE_DIALOG = "Fenwa Remote Connection"
+DEMO_CODE = next(iter(sample_release.DEMO_ACCESS_CODES))
+
+
+def publish_with_launcher(workdir, version, launcher):
+    """The sample release with the launcher itself among its files (so that a run installs it
+    where the URL scheme points) and as the launcher's update archive."""
+    release = os.path.join(workdir, "release-" + version)
+    sample_release.make_sample_release(release)
+    shutil.copy2(launcher, os.path.join(release, "FenwaLauncher.exe"))
+    published = publish.publish(release, version, os.path.join(workdir, "www"), launcher)
+    print("published %s with FenwaLauncher.exe %s" % (version, published.launcher_version))
+    return published
+
+
+def type_access_code(p, code):
+    """Does what the user does when the access-code dialog asks: types the code, presses Enter."""
+    wintool = p.helper("wintool")
+    if p.run(wintool, ["wait", CODE_DIALOG, "90"], timeout=100).rc != 0:
+        print("  (the access-code dialog did not show)")
+        return False
+    left, top, right, bottom = map(int, p.run(wintool, ["rect", CODE_DIALOG, "1011"]).out.split())
+    env = dict(os.environ, DISPLAY=winetest.ensure_display())
+    for args in (["mousemove", (left + right) // 2, (top + bottom) // 2, "click", "1"],
+                 ["type", "--delay", "80", str(code)], ["key", "Return"]):
+        subprocess.run(["xdotool"] + [str(a) for a in args], env=env, timeout=30,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(0.3)
+    print("  the access-code dialog asked; typed %s and pressed Enter" % code)
+    return True
+
+
+def open_link(p, url):
+    """What a browser does with a link of the scheme."""
+    print("$ start %s" % url)
+    # Wine does not merge the per-user classes into HKEY_CLASSES_ROOT; Windows does.
+    p.wine("reg", "copy", "HKCU\\Software\\Classes\\" + SCHEME,
+           "HKLM\\Software\\Classes\\" + SCHEME, "/s", "/f")
+    p.wine("start", url)
+
+
+def show_run(p, since, functions):
+    """Prints the log lines of these functions written since line `since`; returns the end."""
+    lines = p.log_lines()[since:]
+    for function, _, tag, message in parsed(lines):
+        if function in functions:
+            print("  %-45s %s%s" % (function, tag + " " if tag else "", message.rstrip()))
+    return len(lines) + since
+
+
+def launcher_version(p):
+    exe = os.path.join(p.program_folder, "FenwaLauncher.exe")
+    return publish.read_file_version(exe) if os.path.exists(exe) else "(not installed)"
+
+
+def shell_demo(workdir, p):
+    """The launcher a user downloaded installs itself with the release, a link of the scheme
+    starts the installed launcher, and a newer launcher on the server replaces it."""
+    shown = ("CSCLog::write_start_log", "CZekLauncherApp::InitInstance",
+             "CZekLauncherApp::check_new_version_itself", "CZekLauncherApp::self_update",
+             "CZekLauncherApp::self_delete", "CZekLauncherDlg::parse_browser_title",
+             "CZekLauncherDlg::run_fenwa")
+    root = os.path.join(workdir, "www")
+    section("the launcher in its own release")
+    publish_with_launcher(workdir, "1.0.0.6", sample_release.LAUNCHER_EXE)
+    from product_server import ProductServer
+    server = ProductServer(root, codes=sample_release.DEMO_ACCESS_CODES).start()
+    results = []
+    try:
+        section("1. a user runs the launcher downloaded into Downloads")
+        downloaded = os.path.join(p.downloads, "FenwaLauncher.exe")
+        shutil.copy2(sample_release.LAUNCHER_EXE, downloaded)
+        print("$ C:\\users\\%s\\Downloads\\FenwaLauncher.exe   (no URL, no browser window)"
+              % p.user)
+        since = len(p.log_lines())
+        proc, _, _ = p.start(downloaded)
+        type_access_code(p, DEMO_CODE)
+        proc.wait(timeout=120)
+        p.wait_idle(60)
+        since = show_run(p, since, shown)
+        print("installed launcher: FileVersion %s" % launcher_version(p))
+        print("downloaded copy still there: %s" % os.path.exists(downloaded))
+        results.append(not os.path.exists(downloaded) and
+                       p.host_starts(wait_for=1)[-1][1] == "-i DEMO4321")
+
+        section("2. a web page opens a link of the scheme")
+        before = len(p.host_starts(timeout=0))
+        open_link(p, URL_PREFIX + "Fenwa%20Launcher%20-%20link5678%20/")
+        starts = p.host_starts(wait_for=before + 2, timeout=60)
+        p.wait_idle(60)
+        since = show_run(p, since, shown)
+        results.append(starts[-1][1] == "-i link5678")
+
+        section("3. a newer launcher build is published (same code, FileVersion %s)"
+                % publish.read_file_version(UPDATE_LAUNCHER))
+        publish_with_launcher(workdir, "1.0.0.7", UPDATE_LAUNCHER)
+        before = len(p.host_starts(timeout=0))
+        open_link(p, URL_PREFIX + "Fenwa%20Launcher%20-%20link9999%20/")
+        print("  (the old launcher stages the new one and ends; its script swaps the files and")
+        print("   starts the new launcher, which comes without the URL and asks for the code)")
+        type_access_code(p, DEMO_CODE)
+        starts = p.host_starts(wait_for=before + 2, timeout=90)
+        p.wait_idle(60)
+        show_run(p, since, shown)
+        updated = launcher_version(p)
+        print("installed launcher: FileVersion %s" % updated)
+        script = os.path.join(p.program_folder, "self_updater.bat")
+        if os.path.exists(script):
+            print("self_updater.bat:")
+            with open(script, "rb") as f:
+                for line in f.read().decode("ascii", "replace").splitlines():
+                    print("  " + line)
+        results.append(updated == publish.read_file_version(UPDATE_LAUNCHER) and
+                       starts[-1][1] == "-i DEMO4321")
+    finally:
+        server.stop()
+    return all(results) and len(results) == 3
+
+
 def main():
     winetest.reexec_in_netns()
     workdir = tempfile.mkdtemp(prefix="fenwa-demo-")
     p = PipelinePrefix("demo", env={"FENWA_HOST_EXIT_AFTER": "3"})
-    ok = False
+    ok = shell_ok = False
     try:
         print("wine prefix: %s" % p.path)
         ok = pipeline_demo(workdir, p)
+        shell_ok = shell_demo(os.path.join(workdir, "shell"), p)
     finally:
         p.kill()
         shutil.rmtree(workdir, ignore_errors=True)
@@ -80,7 +208,9 @@ def main():
     section("result")
     print("the host program was started with \"-i demo1234\"" if ok else
           "the host program did not receive the parameter")
-    return 0 if ok else 1
+    print("the downloaded launcher installed itself, a link started it and it updated itself"
+          if shell_ok else "the launcher's own installation, link or update went wrong")
+    return 0 if ok and shell_ok else 1
 
 
 if __name__ == "__main__":
