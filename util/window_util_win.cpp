@@ -64,11 +64,20 @@ const wchar_t* wininet_fallback(DWORD code) {
 
 } // namespace
 
+// The walk starts at the topmost window itself: a browser that happens to be on top must
+// not be passed over. The launcher's own windows are what starting below the top used to
+// skip, so they are left out by their process instead.
 HWND find_window_by_title(const std::wstring& text, bool exact) {
-    HWND hwnd = ::GetTopWindow(nullptr);
-    for (int i = 0; hwnd && i < k_max_windows; ++i) {
-        hwnd = ::GetWindow(hwnd, GW_HWNDNEXT);
-        if (!hwnd || !::IsWindowVisible(hwnd))
+    const DWORD own_process = ::GetCurrentProcessId();
+    HWND next = ::GetTopWindow(nullptr);
+    for (int i = 0; next && i < k_max_windows; ++i) {
+        HWND hwnd = next;
+        next = ::GetWindow(hwnd, GW_HWNDNEXT);
+        if (!::IsWindowVisible(hwnd))
+            continue;
+        DWORD process = 0;
+        ::GetWindowThreadProcessId(hwnd, &process);
+        if (process == own_process)
             continue;
         const std::wstring caption = trim(window_caption(hwnd));
         if (caption.empty())

@@ -382,23 +382,15 @@ struct test_window {
     HWND hwnd = nullptr;
 };
 
-TEST(UtilWinWindows, FindWindowByTitle) {
-    test_window target(L"  Fenwa Util Probe - page  ");
-    test_window hidden(L"Fenwa Util Probe - hidden", false);
-    test_window blank(L"   ");
-    test_window top(L"Fenwa Util Top");
-    if (!target.hwnd || !top.hwnd)
+// Other processes' windows (the browser) are searched in the scenario tests; here only
+// that the launcher never takes a window of its own for the browser.
+TEST(UtilWinWindows, FindWindowByTitleLeavesOwnWindowsOut) {
+    test_window mine(L"  Fenwa Util Probe - page  ");
+    if (!mine.hwnd)
         GTEST_SKIP() << "no window station";
-    // The most recent window is the topmost one and is never looked at.
-    ::SetWindowPos(top.hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ASSERT_EQ(::GetTopWindow(nullptr), top.hwnd);
-
-    EXPECT_EQ(find_window_by_title(L"Fenwa Util Probe - page", true), target.hwnd);
-    EXPECT_EQ(find_window_by_title(L"Util Probe", false), target.hwnd);
-    EXPECT_EQ(find_window_by_title(L"fenwa util probe - page", true), nullptr);
-    EXPECT_EQ(find_window_by_title(L"Fenwa Util Probe", true), nullptr);
-    EXPECT_EQ(find_window_by_title(L"Fenwa Util Probe - hidden", true), nullptr);
-    EXPECT_EQ(find_window_by_title(L"Fenwa Util Top", true), nullptr);
+    ::SetWindowPos(mine.hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    EXPECT_EQ(find_window_by_title(L"Fenwa Util Probe - page", true), nullptr);
+    EXPECT_EQ(find_window_by_title(L"Util Probe", false), nullptr);
 }
 
 UINT g_seen = 0;

@@ -222,11 +222,8 @@ class BrowserCaption(Scenario):
         self.assertNotIn("run InputCodeDlg...", log)
         self.assertEqual("final params = BBBB2222", log[-1])
 
-    @unittest.expectedFailure
     def test_a_browser_on_top_of_every_window(self):
-        """The caption search begins below the topmost window, so a browser that is itself the
-        topmost window is passed over (util's find_window_by_title; reported, not yet mended).
-        Expected to fail until the search starts at the topmost window."""
+        """A browser that is itself the topmost window is found too."""
         starts = self.run_among_windows("v:Fenwa Launcher - LOWER111",
                                         "t:Fenwa Launcher - TOPMOST1")
         self.assertEqual(["-u", "-i TOPMOST1"], starts)
