@@ -200,8 +200,8 @@ class FileInUse(Scenario):
         import winetest
         stop = os.path.join(self.p.path, "drive_c", "stop-hold")
         holder, out, _ = self.p.start(
-            self.p.helper("hold_file"),
-            ["C:\\users\\Public\\Documents\\Fenwa\\FenwaLauncher\\readme.txt",
+            self.p.helper("hold"),
+            ["file", "C:\\users\\Public\\Documents\\Fenwa\\FenwaLauncher\\readme.txt",
              "C:\\stop-hold", "90"])
         deadline = time.monotonic() + 30
         while "held" not in winetest._read(out) and time.monotonic() < deadline:

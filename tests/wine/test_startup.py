@@ -118,7 +118,7 @@ class SecondInstance(unittest.TestCase):
         p = LauncherPrefix("startup-second")
         try:
             stop = os.path.join(p.path, "drive_c", "stop-holder")
-            holder, out, _ = p.start(p.helper("hold_mutex"), [MUTEX, "C:\\stop-holder", "60"])
+            holder, out, _ = p.start(p.helper("hold"), ["mutex", MUTEX, "C:\\stop-holder", "60"])
             deadline = time.monotonic() + 30
             while "held" not in winetest._read(out) and time.monotonic() < deadline:
                 time.sleep(0.1)
