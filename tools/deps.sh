@@ -5,7 +5,7 @@ pkgs=(
     make g++ python3 git
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev
     googletest libgtest-dev zlib1g-dev
-    wine64 xvfb xdotool imagemagick fonts-wine fonts-nanum locales
+    wine64 xvfb xdotool imagemagick fonts-wine fonts-nanum fonts-ipafont-gothic locales
     nginx-light openssl curl unzip libarchive-tools iproute2 util-linux
     clang libclang-rt-14-dev
 )

@@ -99,11 +99,103 @@ def _write_reg_file(prefix, env, text):
     os.remove(path)
 
 
+# Raised whenever the template's set-up changes, so that an older template is built again.
+TEMPLATE_VERSION = "7: Tahoma from smoothed outlines, Hangul and kana links"
+_VERSION_FILE = "fenwa-template-version"
+
+# Fonts copied into C:\windows\Fonts: Wine's own (Tahoma behind "MS Shell Dlg"), a Korean
+# and a Japanese face.
+_FONT_SOURCES = ("/usr/share/wine/fonts", "/usr/share/fonts/truetype/nanum",
+                 "/usr/share/fonts/opentype/ipafont-gothic")
+KOREAN_FACE, KOREAN_FILE = "NanumGothic", "NanumGothic.ttf"
+# Behind "MS Shell Dlg" in Korean: its dialog units come out as wide as Tahoma's, where
+# NanumGothic's would push the access-code dialog's Connect button past the window's edge.
+KOREAN_DIALOG_FACE = "NanumBarunGothic"
+JAPANESE_FACE, JAPANESE_FILE = "IPAPGothic", "ipagp.ttf"
+# Behind "MS Shell Dlg" in Japanese, for the same reason: the fixed-pitch face keeps
+# Tahoma's dialog units, the proportional one would not.
+JAPANESE_DIALOG_FACE = "IPAGothic"
+# Faces of the dialogs and the title font that draw their Hangul, kana and kanji from the
+# linked fonts; NanumGothic has Hangul and kana but not the kanji only Japanese uses.
+_LINKED_FACES = ("Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif",
+                 "MS Sans Serif")
+_REPLACEMENTS = {
+    "Malgun Gothic": KOREAN_FACE, "맑은 고딕": KOREAN_FACE,
+    "Gulim": KOREAN_DIALOG_FACE, "굴림": KOREAN_DIALOG_FACE, "Dotum": KOREAN_DIALOG_FACE,
+    "Batang": KOREAN_DIALOG_FACE,
+    "MS Gothic": JAPANESE_DIALOG_FACE, "MS UI Gothic": JAPANESE_DIALOG_FACE,
+    "MS PGothic": JAPANESE_FACE,
+    "Meiryo": JAPANESE_FACE, "Meiryo UI": JAPANESE_FACE,
+    # No Arial here: Tahoma is the sans-serif face every prefix has.
+    "Arial": "Tahoma",
+}
+
+
+def _reg_multi_sz(strings):
+    data = "".join(s + "\0" for s in strings) + "\0"
+    return "hex(7):" + ",".join("%02x" % b for b in data.encode("utf-16-le"))
+
+
+# Tahoma is the face behind "MS Shell Dlg"; the other fonts stay as they come.
+_SMOOTHED_FONTS = ("tahoma.ttf", "tahomabd.ttf")
+
+
+def smoothed_outlines(data):
+    """The font drawn from its outlines, smoothed, at every size. Wine draws the small sizes
+    of its Tahoma from embedded bitmap strikes (the font asks for no smoothing there) but
+    measures text with the outlines, so centred text lands left of its place, and at 13
+    pixels bold comes out as the regular strike."""
+    data = bytearray(data)
+    if data[:4] not in (b"\x00\x01\x00\x00", b"true"):
+        return bytes(data)
+    count = int.from_bytes(data[4:6], "big")
+    for i in range(count):
+        at = 12 + 16 * i
+        tag = bytes(data[at:at + 4])
+        if tag in (b"EBLC", b"EBDT", b"EBSC"):
+            data[at] = ord("x")  # out of sight
+        elif tag == b"gasp":
+            table = int.from_bytes(data[at + 8:at + 12], "big")
+            version = int.from_bytes(data[table:table + 2], "big")
+            ranges = int.from_bytes(data[table + 2:table + 4], "big")
+            for k in range(ranges):
+                flags = table + 4 + 4 * k + 2
+                data[flags:flags + 2] = (0x000F if version else 0x0003).to_bytes(2, "big")
+    return bytes(data)
+
+
+def _copy_fonts(fonts):
+    os.makedirs(fonts, exist_ok=True)
+    for src in _FONT_SOURCES:
+        if not os.path.isdir(src):
+            continue
+        for name in os.listdir(src):
+            if name.endswith(".ttf"):
+                with open(os.path.join(src, name), "rb") as f:
+                    data = f.read()
+                if name in _SMOOTHED_FONTS:
+                    data = smoothed_outlines(data)
+                with open(os.path.join(fonts, name), "wb") as f:
+                    f.write(data)
+
+
+def _font_settings():
+    links = [KOREAN_FILE + "," + KOREAN_FACE, JAPANESE_FILE + "," + JAPANESE_FACE]
+    lines = ["[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink"
+             "\\SystemLink]"]
+    lines += ['"%s"=%s' % (face, _reg_multi_sz(links)) for face in _LINKED_FACES]
+    lines += ["", "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]"]
+    lines += ['"%s"="%s"' % (face, to) for face, to in _REPLACEMENTS.items()]
+    return lines
+
+
 def _build_template():
     tmp = TEMPLATE + ".tmp"
     shutil.rmtree(tmp, ignore_errors=True)
     env = _wine_env(tmp)
     _run_quiet([WINE, "wineboot", "--init"], env, timeout=300)
+    # The fonts are in place before the registry names them.
+    _copy_fonts(os.path.join(tmp, "drive_c", "windows", "Fonts"))
     _write_reg_file(tmp, env, "\r\n".join([
         # Without a window manager every hide or EndDialog would wait about two seconds.
         "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]",
@@ -114,20 +206,8 @@ def _build_template():
         '"Debugger"=""',
         '"Auto"="0"',
         "",
-        "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]",
-        '"Malgun Gothic"="NanumGothic"',
-        '"Arial"="Liberation Sans"',
-        "",
-        "",
-    ]))
+    ] + _font_settings() + ["", ""]))
     _run_quiet([WINESERVER, "-w"], env)
-    fonts = os.path.join(tmp, "drive_c", "windows", "Fonts")
-    os.makedirs(fonts, exist_ok=True)
-    for src in ("/usr/share/wine/fonts", "/usr/share/fonts/truetype/nanum"):
-        if os.path.isdir(src):
-            for name in os.listdir(src):
-                if name.endswith(".ttf"):
-                    shutil.copy(os.path.join(src, name), fonts)
     # The user folders are links to $HOME: make them real, private folders.
     users = os.path.join(tmp, "drive_c", "users")
     for user in os.listdir(users):
@@ -138,17 +218,45 @@ def _build_template():
             if os.path.islink(p):
                 os.remove(p)
                 os.makedirs(p)
+    with open(os.path.join(tmp, _VERSION_FILE), "w") as f:
+        f.write(TEMPLATE_VERSION)
+    if os.path.isdir(TEMPLATE):
+        old = TEMPLATE + ".old"
+        shutil.rmtree(old, ignore_errors=True)
+        os.rename(TEMPLATE, old)
+        shutil.rmtree(old, ignore_errors=True)
     os.rename(tmp, TEMPLATE)
 
 
-def template():
-    """Builds the template prefix once (safe when several test processes ask at once)."""
+def _template_current():
+    try:
+        with open(os.path.join(TEMPLATE, _VERSION_FILE)) as f:
+            return f.read() == TEMPLATE_VERSION
+    except OSError:
+        return False
+
+
+def _template_lock():
     os.makedirs(BUILD, exist_ok=True)
-    with open(os.path.join(BUILD, "wine-template.lock"), "w") as lock:
+    return open(os.path.join(BUILD, "wine-template.lock"), "w")
+
+
+def template():
+    """Builds the template prefix when it is missing or older than this set-up (safe when
+    several test processes ask at once)."""
+    with _template_lock() as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        if not os.path.isdir(TEMPLATE):
+        if not _template_current():
             _build_template()
     return TEMPLATE
+
+
+def copy_template(target):
+    """Copies the template to `target`; a rebuild waits until the copy is done."""
+    template()
+    with _template_lock() as lock:
+        fcntl.flock(lock, fcntl.LOCK_SH)
+        subprocess.run(["cp", "-a", TEMPLATE, target], check=True)
 
 
 def build_locale(name):
@@ -174,14 +282,13 @@ class Prefix:
     """A fresh Wine prefix for one test group."""
 
     def __init__(self, name, env=None):
-        template()
         self.name = name
         self.path = os.path.join(PREFIXES, name)
         self.extra_env = dict(env or {})
         self.kill()
         shutil.rmtree(self.path, ignore_errors=True)
         os.makedirs(PREFIXES, exist_ok=True)
-        subprocess.run(["cp", "-a", TEMPLATE, self.path], check=True)
+        copy_template(self.path)
         users = os.path.join(self.path, "drive_c", "users")
         self.user = next(u for u in sorted(os.listdir(users)) if u != "Public")
         self.logs = os.path.join(self.path, "test-output")
