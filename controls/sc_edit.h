@@ -80,6 +80,7 @@ private:
     void redraw();
     void notify(int code);
     void paint_background(HDC dc);
+    void paint_border(HDC dc);
     void paint_placeholder();
     void copy_parent_background();
 

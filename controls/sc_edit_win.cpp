@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "controls/edit_layout.h"
 #include "controls/gdiplus_win.h"
 
@@ -234,16 +236,43 @@ HBRUSH CSCEdit::control_colour(HDC dc) {
     return static_cast<HBRUSH>(m_parentBrush.get());
 }
 
+void CSCEdit::paint_border(HDC dc) {
+    // Filled as a ring rather than stroked: a one-pixel pen lands a pixel inside the box on
+    // some renderers, while fills cover the same pixels everywhere.
+    const RECT client = client_rect();
+    const int width = std::max(m_borderWidth, 1);
+    RECT inner = client;
+    ::InflateRect(&inner, -width, -width);
+    const auto as_rectf = [](const RECT& r) {
+        return Gdiplus::RectF(static_cast<float>(r.left), static_cast<float>(r.top),
+                              static_cast<float>(r.right - r.left),
+                              static_cast<float>(r.bottom - r.top));
+    };
+    Gdiplus::GraphicsPath ring;
+    round_rect_path(ring, as_rectf(client), static_cast<float>(m_borderWidth));
+    if (inner.right > inner.left && inner.bottom > inner.top) {
+        // Two figures under the alternate fill rule: the inner one is left out.
+        Gdiplus::GraphicsPath hole;
+        round_rect_path(hole, as_rectf(inner),
+                        static_cast<float>(std::max(m_borderWidth - width, 0)));
+        ring.AddPath(&hole, FALSE);
+    }
+    Gdiplus::Graphics g(dc);
+    Gdiplus::SolidBrush brush(argb(m_borderColor));
+    g.FillPath(&brush, &ring);
+}
+
 void CSCEdit::paint_background(HDC dc) {
     const RECT client = client_rect();
-    Gdiplus::Graphics g(dc);
-    set_quality(g);
-    if (m_ownBorder)
-        fill_round_rect(g, client, state_back(), static_cast<float>(m_borderWidth), m_borderColor,
-                        static_cast<float>(m_borderWidth));
-    else
+    {
+        Gdiplus::Graphics g(dc);
+        set_quality(g);
         fill_round_rect(g, client, state_back(), static_cast<float>(m_borderWidth), 0x00FFFFFF,
                         0.0f);
+    }
+    if (m_ownBorder)
+        paint_border(dc);
+    Gdiplus::Graphics g(dc);
     if (m_actionArea && m_actionWidth > 0 && !m_actionPressed) {
         Gdiplus::SolidBrush action(argb(m_actionColors[0]));
         g.FillRectangle(&action, client.right - m_actionWidth - m_borderWidth,
@@ -314,10 +343,7 @@ LRESULT CSCEdit::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
         const LRESULT r = Default(message, wparam, lparam);
         if (m_ownBorder) {
             HDC dc = ::GetDC(m_hWnd);
-            Gdiplus::Graphics g(dc);
-            set_quality(g);
-            draw_round_rect(g, client_rect(), m_borderColor, static_cast<float>(m_borderWidth),
-                            static_cast<float>(m_borderWidth));
+            paint_border(dc);
             ::ReleaseDC(m_hWnd, dc);
         }
         paint_placeholder();

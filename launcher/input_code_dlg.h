@@ -7,6 +7,12 @@
 #include <string>
 
 #include "app/framework_win.h"
+#include "controls/colour.h"
+#include "controls/gdi_button.h"
+#include "controls/gdiplus_bitmap_win.h"
+#include "controls/sc_edit.h"
+#include "controls/sc_static.h"
+#include "controls/wnd_shadow.h"
 #include "util/unique_handle.h"
 
 class CInputCodeDlg : public CDialog {
@@ -16,13 +22,13 @@ public:
     // The title key of the accepted code; empty until a look-up succeeded.
     std::wstring m_title_key;
 
-    // Colours of theme 9 that the dialog reads: background, title, accent.
-    static constexpr COLORREF k_back = RGB(255, 255, 255);
-    static constexpr COLORREF k_title = RGB(18, 24, 58);
-    static constexpr COLORREF k_accent = RGB(32, 178, 174);
+    // The dark title band across the top, and its height.
     static constexpr COLORREF k_band = RGB(59, 70, 92);
+    static constexpr int k_band_height = 32;
     static constexpr COLORREF k_warning = RGB(253, 128, 126);
     static constexpr COLORREF k_border_idle = RGB(211, 211, 211);
+    // The window is this much taller than its background picture.
+    static constexpr int k_below_picture = 212;
 
 protected:
     BOOL OnInitDialog() override;
@@ -33,24 +39,20 @@ private:
     void OnBnClickedOk();
     void on_code_changed();
     std::wstring code_text() const;
-    void set_code_border(COLORREF colour);
+    void set_code_border(argb_colour colour);
     void show_warning(bool show);
     void paint();
 
-    // Plain controls stand in until the dialog gets its own painted ones.
-    HWND m_instruction = nullptr;
-    HWND m_warning = nullptr;
-    HWND m_code = nullptr;
-    HWND m_connect = nullptr;
+    // Theme 9: background, title and accent colours.
+    CSCColorTheme m_theme;
+    CSCGdiplusBitmap m_back;
+    CWndShadow m_shadow;
+    CSCStatic m_static_notice;
+    CSCEdit m_edit_code;
+    CSCStatic m_static_warning;
+    CGdiButton m_button_ok;
+    CGdiButton m_button_close;
 
-    // The code box's own border, drawn by the dialog around the box.
-    bool m_own_border = true;
-    COLORREF m_border_colour = k_border_idle;
-
-    unique_hgdiobj m_back_brush;
-    unique_hgdiobj m_code_brush;
-    unique_hgdiobj m_label_font;
-    unique_hgdiobj m_code_font;
     unique_hgdiobj m_title_font;
     unique_hicon m_icon;
 };

@@ -1,35 +1,24 @@
 #include "launcher/input_code_dlg.h"
 
-#include <algorithm>
+#include <memory>
 
+#include "controls/colour_win.h"
+#include "controls/memory_dc_win.h"
 #include "launcher/access_code.h"
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
 #include "res/resource.h"
+#include "util/draw_util_win.h"
 
 namespace {
 
-constexpr int k_band_height = 32;
-constexpr int k_banner_width = 380;
-constexpr int k_banner_height = 72;
-constexpr int k_below_banner = 212;
-constexpr int k_close_size = 18;
+// The background picture's designed size, should the resource ever be missing.
+constexpr int k_picture_width = 380;
+constexpr int k_picture_height = 72;
+constexpr COLORREF k_instruction_text = RGB(95, 111, 126);
 constexpr COLORREF k_code_text = RGB(16, 88, 153);
 constexpr COLORREF k_code_back = RGB(250, 235, 215);
-constexpr COLORREF k_instruction_text = RGB(95, 111, 126);
-
-// Puts back whatever the DC held when the scope began.
-class select_scope {
-public:
-    select_scope(HDC dc, HGDIOBJ object) : m_dc(dc), m_old(::SelectObject(dc, object)) {}
-    ~select_scope() { ::SelectObject(m_dc, m_old); }
-    select_scope(const select_scope&) = delete;
-    select_scope& operator=(const select_scope&) = delete;
-
-private:
-    HDC m_dc;
-    HGDIOBJ m_old;
-};
+const argb_colour k_white = make_argb(255, 255, 255, 255);
 
 class paint_scope {
 public:
@@ -45,140 +34,125 @@ private:
     HDC m_dc = nullptr;
 };
 
-struct dc_traits {
-    using pointer = HDC;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::DeleteDC(h); }
-};
-using unique_hdc = unique_handle<dc_traits>;
-
-void fill(HDC dc, const RECT& r, COLORREF colour) {
-    unique_hgdiobj brush(::CreateSolidBrush(colour));
-    ::FillRect(dc, &r, static_cast<HBRUSH>(brush.get()));
-}
-
-void frame(HDC dc, const RECT& r, COLORREF colour) {
-    unique_hgdiobj brush(::CreateSolidBrush(colour));
-    ::FrameRect(dc, &r, static_cast<HBRUSH>(brush.get()));
-}
-
 } // namespace
 
 CInputCodeDlg::CInputCodeDlg() : CDialog(IDD_INPUT_CODE) {}
 
 BOOL CInputCodeDlg::OnInitDialog() {
-    m_back_brush.reset(::CreateSolidBrush(k_back));
-    m_code_brush.reset(::CreateSolidBrush(k_code_back));
+    ApplyTheme(m_theme, 9, m_hWnd);
+    const argb_colour back = m_theme.cr_back;
+    const argb_colour accent = m_theme.cr_accent;
 
-    // The window is sized to the banner picture, whatever the template's units come to.
-    ::SetWindowPos(m_hWnd, nullptr, 0, 0, k_banner_width, k_banner_height + k_below_banner,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+    // The window takes the picture's width; the controls below it keep their places.
+    m_back.LoadFromResource(L"PNG", IDB_PNG_CODE_BANNER);
+    const int width = m_back.valid() ? m_back.m_width : k_picture_width;
+    const int height = (m_back.valid() ? m_back.m_height : k_picture_height) + k_below_picture;
+    ::MoveWindow(m_hWnd, 0, 0, width, height, TRUE);
     // No caption bar shows it; it names the window for the taskbar and for tools.
     ::SetWindowTextW(m_hWnd, load_string(IDS_CODE_TITLE).c_str());
 
-    LOGFONTW lf = {};
-    ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof(lf), &lf);
-    {
-        HDC dc = ::GetDC(m_hWnd);
-        LOGFONTW label = lf;
-        label.lfHeight = -::MulDiv(11, ::GetDeviceCaps(dc, LOGPIXELSY), 72);
-        ::ReleaseDC(m_hWnd, dc);
-        m_label_font.reset(::CreateFontIndirectW(&label));
-    }
+    m_static_notice.SubclassDlgItem(IDC_STATIC_NOTICE, m_hWnd);
+    m_static_notice.m_textColor = ToArgb(k_instruction_text);
+    m_static_notice.m_backColor = back;
+    m_static_notice.SetFontSize(11);
+    m_static_notice.SetText(load_string(IDS_CODE_INSTRUCTION));
 
-    m_instruction = GetDlgItem(IDC_STATIC_NOTICE);
-    ::SendMessageW(m_instruction, WM_SETFONT, reinterpret_cast<WPARAM>(m_label_font.get()), TRUE);
-    ::SetWindowTextW(m_instruction, load_string(IDS_CODE_INSTRUCTION).c_str());
+    m_edit_code.SubclassDlgItem(IDC_EDIT_CODE, m_hWnd);
+    m_edit_code.SetTextColor(ToArgb(k_code_text));
+    m_edit_code.SetBackColor(ToArgb(k_code_back));
+    m_edit_code.SetAutoFontSize(true, 0.7);
+    m_edit_code.SetFontWeight(FW_BOLD);
+    m_edit_code.SetPlaceholder(load_string(IDS_CODE_PLACEHOLDER), k_keep_colour);
+    ::SendMessageW(m_edit_code.GetSafeHwnd(), EM_LIMITTEXT, k_code_box_limit, 0);
+    m_edit_code.m_ownBorder = true;
+    m_edit_code.m_borderWidth = 1;
+    m_edit_code.m_borderColor = ToArgb(k_border_idle);
+    m_edit_code.RedrawNow();
 
-    m_code = GetDlgItem(IDC_EDIT_CODE);
-    // The box draws its own border, so the platform's frame goes.
-    ::SetWindowLongW(m_code, GWL_STYLE, ::GetWindowLongW(m_code, GWL_STYLE) & ~WS_BORDER);
-    ::SetWindowLongW(m_code, GWL_EXSTYLE,
-                     ::GetWindowLongW(m_code, GWL_EXSTYLE) &
-                         ~(WS_EX_CLIENTEDGE | WS_EX_STATICEDGE));
-    ::SetWindowPos(m_code, nullptr, 0, 0, 0, 0,
-                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
-    RECT box = {};
-    ::GetClientRect(m_code, &box);
-    lf.lfHeight = -std::max<LONG>(1, static_cast<LONG>((box.bottom - box.top) * 0.7));
-    lf.lfWeight = FW_BOLD;
-    m_code_font.reset(::CreateFontIndirectW(&lf));
-    ::SendMessageW(m_code, WM_SETFONT, reinterpret_cast<WPARAM>(m_code_font.get()), TRUE);
-    ::SendMessageW(m_code, EM_LIMITTEXT, k_code_box_limit, 0);
-    set_code_border(k_border_idle);
+    m_button_ok.SubclassDlgItem(IDOK, m_hWnd);
+    m_button_ok.SetTextColor(m_theme.cr_title);
+    m_button_ok.SetBackColors(accent, AdjustColor(accent, 16), AdjustColor(accent, -16),
+                              GreyColor(accent));
+    m_button_ok.SetFont11pt();
+    m_button_ok.SetRound(k_white, k_white);
+    ::SetWindowTextW(m_button_ok.GetSafeHwnd(), load_string(IDS_CODE_CONNECT).c_str());
 
-    m_connect = GetDlgItem(IDOK);
-    ::SetWindowTextW(m_connect, load_string(IDS_CODE_CONNECT).c_str());
-
-    ::SetWindowPos(GetDlgItem(IDC_BUTTON_CODE_CLOSE), nullptr, k_banner_width - k_close_size - 4,
-                   (k_band_height - k_close_size) / 2, k_close_size, k_close_size,
+    m_button_close.SubclassDlgItem(IDC_BUTTON_CODE_CLOSE, m_hWnd);
+    m_button_close.AddImage(L"PNG", IDB_PNG_CLOSE);
+    const argb_colour band = ToArgb(k_band);
+    m_button_close.SetBackColors(band, band, band, GreyColor(band));
+    const SIZE close = m_button_close.GetImageSize();
+    ::SetWindowPos(m_button_close.GetSafeHwnd(), nullptr, width - close.cx - 4,
+                   (k_band_height - close.cy) / 2, close.cx, close.cy,
                    SWP_NOZORDER | SWP_NOACTIVATE);
 
-    m_warning = GetDlgItem(IDC_STATIC_WARNING);
-    ::SendMessageW(m_warning, WM_SETFONT, reinterpret_cast<WPARAM>(m_label_font.get()), TRUE);
-    ::SetWindowTextW(m_warning, load_string(IDS_CODE_WARNING).c_str());
-
-    LOGFONTW title = {};
-    title.lfHeight = 18;
-    title.lfWeight = FW_BOLD;
-    title.lfCharSet = DEFAULT_CHARSET;
-    const std::wstring face = load_string(IDS_CODE_TITLE_FONT);
-    face.copy(title.lfFaceName, LF_FACESIZE - 1);
-    m_title_font.reset(::CreateFontIndirectW(&title));
-    m_icon.reset(static_cast<HICON>(::LoadImageW(
-        AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 20, 20, 0)));
+    m_static_warning.SubclassDlgItem(IDC_STATIC_WARNING, m_hWnd);
+    m_static_warning.m_images.clear();
+    auto sign = std::make_unique<CSCGdiplusBitmap>();
+    if (sign->LoadFromResource(L"PNG", IDB_PNG_WARNING))
+        m_static_warning.m_images.push_back(std::move(sign));
+    m_static_warning.SetFontSize(11);
+    m_static_warning.m_textColor = ToArgb(k_warning);
+    m_static_warning.m_backColor = back;
+    m_static_warning.SetText(load_string(IDS_CODE_WARNING));
 
     RECT area = {};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    const int height = k_banner_height + k_below_banner;
-    ::SetWindowPos(m_hWnd, HWND_TOPMOST, area.left + (area.right - area.left - k_banner_width) / 2,
-                   area.top + (area.bottom - area.top - height) / 2, 0, 0, SWP_NOSIZE);
+    ::SetWindowPos(m_hWnd, nullptr, area.left + (area.right - area.left - width) / 2,
+                   area.top + (area.bottom - area.top - height) / 2, 0, 0,
+                   SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    // The main window has just hidden itself; the user types here at once.
     ::SetForegroundWindow(m_hWnd);
+
+    CWndShadow::Initialize(AfxGetResourceHandle());
+    m_shadow.Create(m_hWnd);
+    m_shadow.SetSize(10);
+    m_shadow.SetSharpness(19);
+    m_shadow.SetDarkness(192);
+    m_shadow.SetPosition(0, 0);
     return TRUE;
 }
 
 std::wstring CInputCodeDlg::code_text() const {
     wchar_t buffer[64] = {};
-    ::GetWindowTextW(m_code, buffer, 64);
+    ::GetWindowTextW(m_edit_code.GetSafeHwnd(), buffer, 64);
     return buffer;
 }
 
-void CInputCodeDlg::set_code_border(COLORREF colour) {
-    m_own_border = true;
-    m_border_colour = colour;
-    RECT box = {};
-    ::GetWindowRect(m_code, &box);
-    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&box), 2);
-    ::InflateRect(&box, 1, 1);
-    ::RedrawWindow(m_hWnd, &box, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    ::RedrawWindow(m_code, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+void CInputCodeDlg::set_code_border(argb_colour colour) {
+    m_edit_code.m_ownBorder = true;
+    m_edit_code.m_borderColor = colour;
+    m_edit_code.RedrawNow();
 }
 
 void CInputCodeDlg::show_warning(bool show) {
-    ::ShowWindow(m_warning, show ? SW_SHOW : SW_HIDE);
+    ::ShowWindow(m_static_warning.GetSafeHwnd(), show ? SW_SHOW : SW_HIDE);
 }
 
 void CInputCodeDlg::on_code_changed() {
+    HWND connect = m_button_ok.GetSafeHwnd();
     std::wstring text = code_text();
     if (text.empty()) {
         show_warning(false);
-        ::EnableWindow(m_connect, FALSE);
-        set_code_border(k_border_idle);
+        ::EnableWindow(connect, FALSE);
+        set_code_border(ToArgb(k_border_idle));
         return;
     }
     const std::wstring shown = code_box_text(text);
     if (shown != text) {
         // A multi-line box sends no change notification for text set this way.
-        ::SetWindowTextW(m_code, shown.c_str());
+        HWND box = m_edit_code.GetSafeHwnd();
+        ::SetWindowTextW(box, shown.c_str());
         const auto end = static_cast<WPARAM>(shown.size());
-        ::SendMessageW(m_code, EM_SETSEL, end, static_cast<LPARAM>(end));
-        ::SendMessageW(m_code, EM_SCROLLCARET, 0, 0);
+        ::SendMessageW(box, EM_SETSEL, end, static_cast<LPARAM>(end));
+        ::SendMessageW(box, EM_SCROLLCARET, 0, 0);
         text = shown;
     }
     const bool valid = is_valid_access_code(text);
-    ::EnableWindow(m_connect, valid ? TRUE : FALSE);
+    ::EnableWindow(connect, valid ? TRUE : FALSE);
     show_warning(!valid);
-    set_code_border(valid ? k_accent : k_warning);
+    set_code_border(valid ? m_theme.cr_accent : ToArgb(k_warning));
 }
 
 void CInputCodeDlg::OnBnClickedOk() {
@@ -205,42 +179,48 @@ void CInputCodeDlg::OnBnClickedOk() {
         return;
     }
     show_warning(true);
-    set_code_border(k_warning);
-    ::SetFocus(m_code);
+    set_code_border(m_static_warning.m_textColor);
+    ::SetFocus(m_edit_code.GetSafeHwnd());
 }
 
 void CInputCodeDlg::paint() {
     paint_scope paint(m_hWnd);
     RECT client = {};
     ::GetClientRect(m_hWnd, &client);
-    // Drawn off-screen first so that nothing flickers behind the controls.
-    unique_hdc mem(::CreateCompatibleDC(paint.dc()));
-    unique_hgdiobj bitmap(::CreateCompatibleBitmap(paint.dc(), client.right, client.bottom));
-    {
-        select_scope keep_bitmap(mem.get(), bitmap.get());
-        fill(mem.get(), client, k_back);
-        const RECT band = {0, 0, client.right, k_band_height};
-        fill(mem.get(), band, k_band);
+    CMemoryDC mem(paint.dc(), &client);
+    unique_hgdiobj white(::CreateSolidBrush(RGB(255, 255, 255)));
+    ::FillRect(mem, &client, static_cast<HBRUSH>(white.get()));
+    const RECT band = {client.left, client.top, client.right, client.top + k_band_height};
+    unique_hgdiobj band_brush(::CreateSolidBrush(k_band));
+    ::FillRect(mem, &band, static_cast<HBRUSH>(band_brush.get()));
+    if (m_back.valid()) {
+        Gdiplus::Graphics g(mem);
+        m_back.DrawAt(g, 0, k_band_height);
+    }
 
-        if (m_icon)
-            ::DrawIconEx(mem.get(), 6, 6, m_icon.get(), 20, 20, 0, nullptr, DI_NORMAL);
-        select_scope keep_font(mem.get(), m_title_font.get());
-        ::SetBkMode(mem.get(), TRANSPARENT);
-        ::SetTextColor(mem.get(), RGB(255, 255, 255));
+    if (!m_title_font) {
+        LOGFONTW title = {};
+        title.lfHeight = 18; // the character cell, not the em
+        title.lfWeight = FW_BOLD;
+        title.lfCharSet = DEFAULT_CHARSET;
+        lstrcpynW(title.lfFaceName, load_string(IDS_CODE_TITLE_FONT).c_str(), LF_FACESIZE);
+        m_title_font.reset(::CreateFontIndirectW(&title));
+    }
+    if (!m_icon)
+        m_icon.reset(static_cast<HICON>(::LoadImageW(
+            AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 20, 20, 0)));
+    if (m_icon)
+        ::DrawIconEx(mem, 6, 6, m_icon.get(), 20, 20, 0, nullptr, DI_NORMAL);
+    {
+        gdi_select_scope keep_font(mem, m_title_font.get());
+        ::SetBkMode(mem, TRANSPARENT);
+        ::SetTextColor(mem, RGB(255, 255, 255));
         RECT title = {28, 0, client.right, k_band_height};
         const std::wstring text = L" " + load_string(IDS_CODE_TITLE);
-        ::DrawTextW(mem.get(), text.c_str(), -1, &title, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
-
-        if (m_own_border) {
-            RECT box = {};
-            ::GetWindowRect(m_code, &box);
-            ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&box), 2);
-            ::InflateRect(&box, 1, 1);
-            frame(mem.get(), box, m_border_colour);
-        }
-        frame(mem.get(), client, k_band);
-        ::BitBlt(paint.dc(), 0, 0, client.right, client.bottom, mem.get(), 0, 0, SRCCOPY);
+        ::DrawTextW(mem, text.c_str(), -1, &title,
+                    DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX);
     }
+    draw_hollow_rectangle(mem, client);
 }
 
 bool CInputCodeDlg::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR& result) {
@@ -250,31 +230,16 @@ bool CInputCodeDlg::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PT
         result = 0;
         return true;
     case WM_ERASEBKGND:
+        // Painting covers the whole client area.
         result = 1;
         return true;
-    case WM_CTLCOLORDLG:
-        result = reinterpret_cast<INT_PTR>(m_back_brush.get());
-        return true;
-    case WM_CTLCOLORSTATIC: {
-        HDC dc = reinterpret_cast<HDC>(wparam);
-        const HWND control = reinterpret_cast<HWND>(lparam);
-        ::SetTextColor(dc, control == m_warning ? k_warning : k_instruction_text);
-        ::SetBkColor(dc, k_back);
-        result = reinterpret_cast<INT_PTR>(m_back_brush.get());
-        return true;
-    }
-    case WM_CTLCOLOREDIT: {
-        HDC dc = reinterpret_cast<HDC>(wparam);
-        ::SetTextColor(dc, k_code_text);
-        ::SetBkColor(dc, k_code_back);
-        result = reinterpret_cast<INT_PTR>(m_code_brush.get());
-        return true;
-    }
     case WM_LBUTTONDOWN:
         // The band stands in for the missing caption bar.
         if (static_cast<short>(HIWORD(lparam)) < k_band_height) {
+            POINT pt = {static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+            ::ClientToScreen(m_hWnd, &pt);
             ::ReleaseCapture();
-            ::SendMessageW(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+            ::SendMessageW(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(pt.x, pt.y));
             result = 0;
             return true;
         }

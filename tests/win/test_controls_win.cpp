@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -287,6 +288,59 @@ TEST(Label, CentredTextStaysCentred) {
     EXPECT_NEAR(150, (first + last) / 2, 3);
 }
 
+TEST(Label, BoldDialogFontIsCentredAndAsWideAsMeasured) {
+    // The main window's notice: the dialog's own font ("MS Shell Dlg"), bold, 10 points.
+    class host : public CDialog {
+    public:
+        host() : CDialog(IDD_ABOUTBOX) {}
+        int first = -1, last = -1, bold_width = 0, regular_width = 0;
+
+    protected:
+        BOOL OnInitDialog() override {
+            const wchar_t* text = L"Remote control starts after file inspection";
+            HWND h = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_CENTER, 0, 0,
+                                       400, 40, m_hWnd, nullptr, nullptr, nullptr);
+            CSCStatic label;
+            label.SubclassWindow(h);
+            label.m_backColor = make_argb(255, 255, 255, 255);
+            label.m_textColor = make_argb(255, 0, 0, 0);
+            label.m_logFont.lfWeight = FW_BOLD;
+            label.RecreateFont();
+            label.SetFontSize(10);
+            label.SetText(text);
+            {
+                snapshot s(h);
+                for (int x = 0; x < 400; ++x)
+                    for (int y = 0; y < 40; ++y)
+                        if (GetRValue(s.at(x, y)) < 160) {
+                            if (first < 0)
+                                first = x;
+                            last = x;
+                        }
+            }
+            HDC dc = ::GetDC(h);
+            for (LONG weight : {FW_NORMAL, FW_BOLD}) {
+                LOGFONTW lf = label.m_logFont;
+                lf.lfWeight = weight;
+                unique_hgdiobj font(::CreateFontIndirectW(&lf));
+                HGDIOBJ old = ::SelectObject(dc, font.get());
+                SIZE size = {};
+                ::GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
+                ::SelectObject(dc, old);
+                (weight == FW_BOLD ? bold_width : regular_width) = size.cx;
+            }
+            ::ReleaseDC(h, dc);
+            EndDialog(IDOK);
+            return TRUE;
+        }
+    } dlg;
+    dlg.DoModal();
+    ASSERT_GE(dlg.first, 0);
+    EXPECT_NEAR(200, (dlg.first + dlg.last) / 2, 3) << dlg.first << ".." << dlg.last;
+    EXPECT_GT(dlg.bold_width, dlg.regular_width + 10);
+    EXPECT_NEAR(dlg.bold_width, dlg.last - dlg.first + 1, 4) << "drawn as wide as measured";
+}
+
 TEST(GdiButton, DerivedPicturesAndColourLists) {
     window_owner parent{make_parent()};
     HWND h = ::CreateWindowExW(0, L"BUTTON", L"x", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 5, 5, 40,
@@ -466,9 +520,34 @@ TEST(SCEdit, OwnBorderPlaceholderAndNotifications) {
     ::ReleaseDC(h, dc);
 }
 
+TEST(SCEdit, OwnBorderOnEveryEdge) {
+    window_owner parent{make_parent()};
+    HWND h = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE,
+                               10, 10, 200, 30, parent.hwnd, nullptr, nullptr, nullptr);
+    CSCEdit edit;
+    ASSERT_TRUE(edit.SubclassWindow(h));
+    ASSERT_TRUE(edit.m_ownBorder);
+    edit.SetBackColor(ToArgb(RGB(250, 235, 215)));
+    edit.m_borderColor = ToArgb(RGB(253, 128, 126));
+    edit.RedrawNow();
+    HDC dc = ::GetDC(h);
+    const struct {
+        int x, y;
+        COLORREF colour;
+    } expected[] = {{100, 0, RGB(253, 128, 126)},  {100, 29, RGB(253, 128, 126)},
+                    {0, 15, RGB(253, 128, 126)},   {199, 15, RGB(253, 128, 126)},
+                    {100, 1, RGB(250, 235, 215)},  {1, 15, RGB(250, 235, 215)},
+                    {198, 15, RGB(250, 235, 215)}, {100, 28, RGB(250, 235, 215)}};
+    for (const auto& e : expected)
+        EXPECT_EQ(e.colour, ::GetPixel(dc, e.x, e.y)) << e.x << "," << e.y;
+
+    ::ReleaseDC(h, dc);
+}
+
 TEST(WndShadow, FollowsTheParent) {
-    static bool first = CWndShadow::Initialize(::GetModuleHandleW(nullptr));
-    EXPECT_TRUE(first);
+    // Once per process: the access-code dialog's test may have been first.
+    CWndShadow::Initialize(::GetModuleHandleW(nullptr));
+    EXPECT_TRUE(CWndShadow::available());
     EXPECT_FALSE(CWndShadow::Initialize(::GetModuleHandleW(nullptr)));
     window_owner parent{make_parent(300, 200, WS_POPUP)};
     CWndShadow shadow;
