@@ -1,10 +1,14 @@
-# Screenshots of the launcher under Wine (main window states and the about box).
-#   make screenshots                    English, into build/screenshots
-#   make screenshots SCREEN_LANG=ko_KR  Korean (ja_JP: Japanese), into build/screenshots-ko_KR
+# Screenshots of the launcher under Wine (main window states, about box, access-code dialog).
+#   make screenshots                    English into build/screenshots, Korean into
+#                                       build/screenshots-ko_KR
+#   make screenshots SCREEN_LANG=ja_JP  one language only, into build/screenshots-ja_JP
 SCREEN_LANG ?=
-SCREEN_OUT := $(B)/screenshots$(if $(SCREEN_LANG),-$(SCREEN_LANG))
+SCREEN_LANGS := $(if $(SCREEN_LANG),$(SCREEN_LANG),en ko_KR)
 
 .PHONY: screenshots
 screenshots: deps
 	@$(MAKE) --no-print-directory win
-	@python3 tests/wine/screens.py $(SCREEN_OUT) $(if $(SCREEN_LANG),--lang $(SCREEN_LANG))
+	@set -e; for lang in $(SCREEN_LANGS); do \
+	    if [ "$$lang" = en ]; then python3 tests/wine/screens.py $(B)/screenshots; \
+	    else python3 tests/wine/screens.py $(B)/screenshots-$$lang --lang $$lang; fi; \
+	done

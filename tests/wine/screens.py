@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Screenshots of the launcher under Wine on a virtual display, against the test server:
 the main window at the start, during the downloads, after a failure, during a rollback,
-maximised, and the about box. `make screenshots` runs this; test_screens.py checks key
-pixels of the pictures.
+maximised, the about box, and the access-code dialog empty, with an invalid and with a
+valid code. `make screenshots` runs this; test_screens.py checks key pixels of the pictures.
 
   tests/wine/screens.py [OUTDIR] [--lang ko_KR|ja_JP]
 """
@@ -26,7 +26,10 @@ from pipeline_env import DOWNLOAD_PATH, PipelinePrefix, sample_release  # noqa: 
 
 OUT = os.path.join(winetest.BUILD, "screenshots")
 PROBE = os.path.join(winetest.HELPERS, "screen_probe.exe")
-SHOTS = ("start", "downloading", "failure", "rollback", "maximised", "about")
+SHOTS = ("start", "downloading", "failure", "rollback", "maximised", "about", "code-empty",
+         "code-invalid", "code-valid")
+CODE_BOX, CONNECT, NOTICE, WARNING, CLOSE = 1011, 1, 1010, 1013, 1014
+IDS_NOTICE, IDS_CODE_INSTRUCTION = 102, 139
 
 
 # ---- PNG reading (8-bit RGB or RGBA, as ImageMagick writes them)
@@ -108,14 +111,8 @@ class Screens:
         env = {"FENWA_HOST_EXIT_AFTER": "3"}
         if lang:
             env.update(winetest.build_locale(lang))
+        # The template prefix brings the Korean and Japanese fonts.
         self.p = PipelinePrefix("screens" + ("-" + lang if lang else ""), env=env)
-        # Korean and Japanese texts in the dialog font (Tahoma) come from a linked font.
-        for face in ("Tahoma", "Microsoft Sans Serif", "MS Sans Serif", "MS Shell Dlg"):
-            self.p.wine("reg", "add",
-                        "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink",
-                        "/v", face, "/t", "REG_MULTI_SZ", "/d", "NanumGothic.ttf,NanumGothic", "/f")
-        for face in ("Gulim", "Dotum", "MS UI Gothic", "MS Gothic", "Meiryo UI", "Batang"):
-            self.p.reg_add("HKCU\\Software\\Wine\\Fonts\\Replacements", face, "NanumGothic")
         self.display = winetest.ensure_display()
         self.root = tempfile.mkdtemp(prefix="fenwa-screens-")
         self.info = {}
@@ -171,6 +168,17 @@ class Screens:
             self.p.kill()
         self.p.wait_idle(20)
 
+    def xdotool(self, *args):
+        env = dict(os.environ, DISPLAY=self.display)
+        subprocess.run(["xdotool"] + [str(a) for a in args], env=env, timeout=30,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(0.4)
+
+    def extent(self, string_id, face, points, weight):
+        """(advance, height, ink width) of a string of the launcher in that font."""
+        out = self.probe("extent", str(string_id), face, str(points), str(weight))
+        return tuple(int(v) for v in out.split()) if out else None
+
     def colours(self):
         out = self.probe("colours") or ""
         return {n: (int(r), int(g), int(b)) for n, r, g, b in
@@ -188,6 +196,7 @@ class Screens:
             if rect:
                 time.sleep(1.0)
                 self.grab("start", rect)
+                self.info["start.notice"] = self.rect("child", str(NOTICE))
                 self.info["start.progress"] = self.rect("child", "1000")
                 self.info["start.close"] = self.rect("child", "1003")
                 # A double click on the title band maximises the window.
@@ -268,11 +277,41 @@ class Screens:
                 self.grab("rollback", rect)
             self.finish(proc)
 
-    def take_all(self):
+    def shot_code_dialog(self):
+        """The access-code dialog, typed into like a user does: empty, "12a", "123456"."""
+        sample_release("7.0", archive=False).publish(self.root)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            # A URL without a parameter: the launcher asks for the code.
+            proc = self.start(URL_PREFIX)
+            rect = self.rect("code", timeout=60)
+            if rect:
+                time.sleep(1.0)
+                self.info["code"] = rect
+                self.info["code.shadow"] = self.rect("shadow")
+                for control in (CODE_BOX, CONNECT, NOTICE, WARNING, CLOSE):
+                    self.info["code.%d" % control] = self.rect("code-child", str(control))
+                self.grab("code-empty", rect)
+                box = self.info["code.%d" % CODE_BOX]
+                self.xdotool("mousemove", (box[0] + box[2]) // 2, (box[1] + box[3]) // 2,
+                             "click", 1)
+                self.xdotool("type", "--delay", 60, "12a")
+                self.grab("code-invalid", rect)
+                self.xdotool("key", "--delay", 60, "BackSpace", "BackSpace", "BackSpace")
+                self.xdotool("type", "--delay", 60, "123456")
+                self.grab("code-valid", rect)
+                self.xdotool("key", "Escape")
+            self.finish(proc)
+
+    def take_all(self, steps=("start", "downloading", "failure", "rollback", "code")):
         self.info["colours"] = self.colours()
-        for step in (self.shot_start_and_about, self.shot_downloading, self.shot_failure,
-                     self.shot_rollback):
-            step()
+        # How wide the main window's notice should come out: bold at 10 points.
+        self.info["notice.extent"] = {
+            weight: self.extent(IDS_NOTICE, "MS Shell Dlg", 10, weight) for weight in (400, 700)}
+        shots = {"start": self.shot_start_and_about, "downloading": self.shot_downloading,
+                 "failure": self.shot_failure, "rollback": self.shot_rollback,
+                 "code": self.shot_code_dialog}
+        for name in steps:
+            shots[name]()
         with open(os.path.join(self.out, "info.txt"), "w") as f:
             for k in sorted(self.info):
                 f.write("%s = %r\n" % (k, self.info[k]))

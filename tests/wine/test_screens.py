@@ -2,18 +2,76 @@
 the title band is the button face lowered by 32, the frame is the active border colour, the
 pill bar is royal blue over the shadow-grey track, which turns red-orange after a failure and
 red during a rollback; the maximised window leaves the taskbar free and restoring it puts
-every control back where it was."""
+every control back where it was; the notice is centred and bold. The access-code dialog has
+its dark band and frame, its picture, and a code box whose border is grey while empty, red
+with an invalid code and the accent colour with a valid one, when Connect takes the accent
+too. In Korean the texts are drawn in Hangul, not as empty boxes."""
 
 import os
 import unittest
 
 import screens
 
-SHOTS = os.path.join(screens.winetest.BUILD, "test-results", "screenshots")
+RESULTS = os.path.join(screens.winetest.BUILD, "test-results")
+SHOTS = os.path.join(RESULTS, "screenshots")
+SHOTS_KO = os.path.join(RESULTS, "screenshots-ko_KR")
+
+CODE_BAND = (59, 70, 92)
+ACCENT = (32, 178, 174)
+WARNING = (253, 128, 126)
+IDLE_BORDER = (211, 211, 211)
+ACCENT_GREY = (134, 134, 134)  # the grey level of the accent: Connect while disabled
+WHITE = (255, 255, 255)
 
 
 def lowered(c, d=32):
     return tuple(max(0, v - d) for v in c)
+
+
+def near(a, b, tolerance=24):
+    return all(abs(x - y) <= tolerance for x, y in zip(a, b))
+
+
+def ink(pic, rect, background, tolerance=24):
+    """The pixels of `rect` (window coordinates) that are not the background."""
+    l, t, r, b = rect
+    return {(x, y) for y in range(t, b) for x in range(l, r)
+            if not near(pic.pixel(x, y), background, tolerance)}
+
+
+def glyph_runs(points):
+    """Runs of inked columns, each as (first x, last x, its points)."""
+    columns = sorted({x for x, _ in points})
+    runs, start = [], None
+    for i, x in enumerate(columns):
+        if start is None:
+            start = x
+        if i + 1 == len(columns) or columns[i + 1] != x + 1:
+            runs.append((start, x, [p for p in points if start <= p[0] <= x]))
+            start = None
+    return runs
+
+
+def empty_boxes(points):
+    """Runs drawn as a hollow rectangle of nearly the line's height: a missing glyph's box."""
+    if not points:
+        return []
+    line = max(y for _, y in points) - min(y for _, y in points) + 1
+    boxes = []
+    for first, last, run in glyph_runs(points):
+        top, bottom = min(y for _, y in run), max(y for _, y in run)
+        w, h = last - first + 1, bottom - top + 1
+        if w < 4 or h < 0.8 * line:
+            continue
+        cells = set(run)
+        edge = [(x, y) for x in range(first, last + 1) for y in (top, bottom)]
+        edge += [(x, y) for y in range(top, bottom + 1) for x in (first, last)]
+        inside = [(x, y) for x in range(first + 2, last - 1) for y in range(top + 2, bottom - 1)]
+        on_edge = sum(p in cells for p in edge) / float(len(edge))
+        filled = sum(p in cells for p in inside) / float(len(inside)) if inside else 0.0
+        if on_edge > 0.85 and filled < 0.1:
+            boxes.append((first, top, last, bottom))
+    return boxes
 
 
 class Screenshots(unittest.TestCase):
@@ -90,6 +148,89 @@ class Screenshots(unittest.TestCase):
         self.assertEqual(self.info["start.progress"], self.info["restored.progress"])
         self.assertEqual(self.info["start.close"], self.info["restored.close"])
 
+    def test_notice_is_centred_and_bold(self):
+        """The notice over the log area is centred in its label and as wide as the text in
+        the bold font, which is clearly wider than the regular one."""
+        pic = self.picture("start")
+        with open(os.path.join(SHOTS, "start.rect")) as f:
+            wl, wt = [int(v) for v in f.read().split()][:2]
+        l, t, r, b = self.info["start.notice"]
+        label = (l - wl, t - wt, r - wl, b - wt)
+        points = ink(pic, label, self.colours["btnface"])
+        self.assertTrue(points, "the notice is drawn")
+        first, last = min(x for x, _ in points), max(x for x, _ in points)
+        self.assertLessEqual(abs((first + last) / 2.0 - (label[0] + label[2]) / 2.0), 3,
+                             "centred: ink %d..%d in %r" % (first, last, label))
+        regular, bold = self.info["notice.extent"][400], self.info["notice.extent"][700]
+        self.assertGreater(bold[2] - regular[2], 10)
+        self.assertLessEqual(abs(last - first + 1 - bold[2]), 4, "as wide as the bold text")
+
+    def code_rect(self, control):
+        """A control of the access-code dialog in the dialog's own pixels."""
+        l, t, r, b = self.info["code.%d" % control]
+        dl, dt = self.info["code"][:2]
+        return l - dl, t - dt, r - dl, b - dt
+
+    def assert_code_dialog(self, pic):
+        self.assertEqual((380, 284), (pic.width, pic.height))
+        for x, y in ((1, 16), (300, 3), (340, 29)):
+            self.assertEqual(CODE_BAND, pic.pixel(x, y), "band at %d,%d" % (x, y))
+        for x, y in ((0, 150), (379, 150), (190, 283), (190, 0)):
+            self.assertEqual(CODE_BAND, pic.pixel(x, y), "frame at %d,%d" % (x, y))
+        self.assertEqual(WHITE, pic.pixel(8, 120), "white under the picture")
+        r, g, b = pic.pixel(48, 32 + 36)
+        self.assertGreater(g, r + 80, "the picture's teal disc below the band")
+        self.assertEqual((358, 7, 376, 25), self.code_rect(screens.CLOSE),
+                         "the close picture's place in the band")
+        self.assertEqual(CODE_BAND, pic.pixel(359, 8), "the close button's background")
+        self.assertIn(WHITE, [pic.pixel(x, y) for x in range(361, 374) for y in range(10, 23)],
+                      "the close picture")
+        self.assertIn((65, 105, 225), [pic.pixel(x, y) for x in range(6, 26) for y in range(6, 26)],
+                      "the icon in the band")
+        title = [pic.pixel(x, y) for x in range(30, 250) for y in range(4, 28)]
+        self.assertGreater(title.count(WHITE), 30, "the white title in the band")
+        instruction = ink(pic, self.code_rect(screens.NOTICE), WHITE)
+        self.assertGreater(len(instruction), 100, "the instruction text")
+
+    def assert_code_box(self, pic, border):
+        l, t, r, b = self.code_rect(screens.CODE_BOX)
+        mx, my = (l + r) // 2, (t + b) // 2
+        for x, y in ((mx, t), (mx, b - 1), (l, my), (r - 1, my)):
+            self.assertEqual(border, pic.pixel(x, y), "code box border at %d,%d" % (x, y))
+        self.assertEqual((250, 235, 215), pic.pixel(l + 3, t + 3), "inside the code box")
+
+    def connect_colour(self, pic):
+        l, t, r, b = self.code_rect(screens.CONNECT)
+        return pic.pixel(l + 5, (t + b) // 2)
+
+    def warning_ink(self, pic):
+        return [p for p in ink(pic, self.code_rect(screens.WARNING), WHITE)
+                if near(pic.pixel(*p), WARNING, 10)]
+
+    def test_code_dialog_empty(self):
+        pic = self.picture("code-empty")
+        self.assert_code_dialog(pic)
+        self.assert_code_box(pic, IDLE_BORDER)
+        self.assertEqual(ACCENT_GREY, self.connect_colour(pic), "Connect disabled")
+        self.assertEqual([], self.warning_ink(pic), "no warning")
+        # The drop shadow reaches 10 pixels beyond every side.
+        l, t, r, b = self.info["code"]
+        self.assertEqual((l - 10, t - 10, r + 10, b + 10), self.info["code.shadow"])
+
+    def test_code_dialog_invalid_code(self):
+        pic = self.picture("code-invalid")
+        self.assert_code_dialog(pic)
+        self.assert_code_box(pic, WARNING)
+        self.assertEqual(ACCENT_GREY, self.connect_colour(pic), "Connect disabled")
+        self.assertGreater(len(self.warning_ink(pic)), 40, "the warning line")
+
+    def test_code_dialog_valid_code(self):
+        pic = self.picture("code-valid")
+        self.assert_code_dialog(pic)
+        self.assert_code_box(pic, ACCENT)
+        self.assertEqual(ACCENT, self.connect_colour(pic), "Connect enabled")
+        self.assertEqual([], self.warning_ink(pic), "no warning")
+
     def test_about_box(self):
         pic = self.picture("about")
         self.assertGreater(pic.width, 200)
@@ -98,6 +239,55 @@ class Screenshots(unittest.TestCase):
         # The icon: royal blue at the middle of its left half.
         icon = [pic.pixel(x, y) for x in range(15, 45) for y in range(30, 70)]
         self.assertIn((65, 105, 225), icon)
+
+
+class KoreanScreenshots(unittest.TestCase):
+    """A Korean user: the window and the access-code dialog draw Hangul."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.exists(screens.PROBE):
+            raise unittest.SkipTest("screen_probe.exe is missing: run make win")
+        s = screens.Screens(SHOTS_KO, "ko_KR")
+        try:
+            cls.info = s.take_all(("start", "code"))
+        finally:
+            s.close()
+
+    def picture(self, name):
+        path = os.path.join(SHOTS_KO, name + ".png")
+        self.assertTrue(os.path.exists(path), name)
+        return screens.read_png(path)
+
+    def assert_hangul(self, points, expected_width=None):
+        self.assertTrue(points, "text is drawn")
+        first, last = min(x for x, _ in points), max(x for x, _ in points)
+        columns = {x for x, _ in points}
+        # Glyphs left out would leave wide gaps; only the blanks between words may.
+        self.assertGreater(len(columns), 0.75 * (last - first + 1))
+        self.assertEqual([], empty_boxes(points), "no empty boxes for missing glyphs")
+        if expected_width:
+            self.assertLessEqual(abs(last - first + 1 - expected_width), 4)
+
+    def test_notice_in_hangul(self):
+        pic = self.picture("start")
+        with open(os.path.join(SHOTS_KO, "start.rect")) as f:
+            wl, wt = [int(v) for v in f.read().split()][:2]
+        l, t, r, b = self.info["start.notice"]
+        face = self.info["colours"]["btnface"]
+        bold = self.info["notice.extent"][700]
+        self.assert_hangul(ink(pic, (l - wl, t - wt, r - wl, b - wt), face), bold[2])
+
+    def test_code_dialog_in_hangul(self):
+        pic = self.picture("code-empty")
+        dl, dt = self.info["code"][:2]
+        l, t, r, b = self.info["code.%d" % screens.NOTICE]
+        # The instruction's first line.
+        first_line = (l - dl, t - dt, min(r - dl, 379), t - dt + (b - t) // 2)
+        self.assert_hangul(ink(pic, first_line, WHITE))
+        self.assertEqual(CODE_BAND, pic.pixel(300, 3))
+        l, t, r, b = self.info["code.%d" % screens.CONNECT]
+        self.assertLessEqual(r - dl, 380, "Connect inside the window")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,13 @@
 // Finds the launcher's windows for the screenshot scenarios and drives them.
 //   screen_probe main                 the main window's screen rectangle "l t r b" (exit 1: none)
 //   screen_probe child ID             a control of the main window, screen rectangle
+//   screen_probe code                 the access-code dialog's screen rectangle
+//   screen_probe code-child ID        a control of the access-code dialog, screen rectangle
+//   screen_probe shadow               the drop shadow's rectangle (a window owned by the
+//                                     access-code dialog)
+//   screen_probe extent ID FACE POINTS WEIGHT
+//                                     width and height of string ID (in the user's language)
+//                                     in that font, and its ink width drawn
 //   screen_probe about                opens the about box through the system-menu command
 //   screen_probe about-rect           the about box's rectangle
 //   screen_probe colours              system colours as "name r g b" lines
@@ -12,6 +19,9 @@
 #include <cstdio>
 #include <string>
 
+#include "util/draw_util_win.h"
+#include "util/unique_handle.h"
+
 namespace {
 
 HWND g_found = nullptr;
@@ -21,6 +31,24 @@ BOOL CALLBACK find_main(HWND hwnd, LPARAM) {
     ::GetClassNameW(hwnd, cls, 64);
     // The progress window is the dialog that holds the progress bar (control 1000).
     if (std::wstring(cls) == L"#32770" && ::IsWindowVisible(hwnd) && ::GetDlgItem(hwnd, 1000)) {
+        g_found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK find_code(HWND hwnd, LPARAM) {
+    wchar_t cls[64] = {};
+    ::GetClassNameW(hwnd, cls, 64);
+    if (std::wstring(cls) == L"#32770" && ::IsWindowVisible(hwnd) && ::GetDlgItem(hwnd, 1011)) {
+        g_found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK find_owned(HWND hwnd, LPARAM owner) {
+    if (::GetWindow(hwnd, GW_OWNER) == reinterpret_cast<HWND>(owner) && ::IsWindowVisible(hwnd)) {
         g_found = hwnd;
         return FALSE;
     }
@@ -42,6 +70,60 @@ HWND main_window() {
     g_found = nullptr;
     ::EnumWindows(find_main, 0);
     return g_found;
+}
+
+HWND code_dialog() {
+    g_found = nullptr;
+    ::EnumWindows(find_code, 0);
+    return g_found;
+}
+
+struct memory_dc_traits {
+    using pointer = HDC;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::DeleteDC(h); }
+};
+using unique_memory_dc = unique_handle<memory_dc_traits>;
+
+// The text's advance in the font, and how wide its ink comes out drawn.
+int print_extent(UINT id, const wchar_t* face, int points, int weight) {
+    wchar_t text[512] = {};
+    if (!::LoadStringW(::GetModuleHandleW(nullptr), id, text, 512))
+        return 1;
+    unique_memory_dc dc(::CreateCompatibleDC(nullptr));
+    unique_hgdiobj bitmap;
+    {
+        HDC screen = ::GetDC(nullptr);
+        bitmap.reset(::CreateCompatibleBitmap(screen, 1200, 100));
+        ::ReleaseDC(nullptr, screen);
+    }
+    LOGFONTW lf = {};
+    lf.lfHeight = -::MulDiv(points, ::GetDeviceCaps(dc.get(), LOGPIXELSY), 72);
+    lf.lfWeight = weight;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
+    unique_hgdiobj font(::CreateFontIndirectW(&lf));
+    if (!dc || !bitmap || !font)
+        return 1;
+    gdi_select_scope keep_bitmap(dc.get(), bitmap.get());
+    gdi_select_scope keep_font(dc.get(), font.get());
+    RECT all = {0, 0, 1200, 100};
+    ::FillRect(dc.get(), &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    SIZE size = {};
+    const int n = lstrlenW(text);
+    ::GetTextExtentPoint32W(dc.get(), text, n, &size);
+    ::TextOutW(dc.get(), 10, 10, text, n);
+    int first = -1, last = -1;
+    for (int x = 0; x < 1200; ++x)
+        for (int y = 0; y < 100; ++y)
+            if (::GetPixel(dc.get(), x, y) != RGB(255, 255, 255)) {
+                if (first < 0)
+                    first = x;
+                last = x;
+                break;
+            }
+    std::printf("%ld %ld %d\n", size.cx, size.cy, first < 0 ? 0 : last - first + 1);
+    return 0;
 }
 
 int print_rect(HWND hwnd) {
@@ -77,6 +159,23 @@ int wmain(int argc, wchar_t** argv) {
         HWND main = main_window();
         return print_rect(main ? ::GetDlgItem(main, _wtoi(argv[2])) : nullptr);
     }
+    if (verb == L"code")
+        return print_rect(code_dialog());
+    if (verb == L"code-child" && argc >= 3) {
+        HWND dialog = code_dialog();
+        return print_rect(dialog ? ::GetDlgItem(dialog, _wtoi(argv[2])) : nullptr);
+    }
+    if (verb == L"shadow") {
+        HWND dialog = code_dialog();
+        if (!dialog)
+            return 1;
+        g_found = nullptr;
+        ::EnumWindows(find_owned, reinterpret_cast<LPARAM>(dialog));
+        return print_rect(g_found);
+    }
+    if (verb == L"extent" && argc >= 6)
+        return print_extent(static_cast<UINT>(_wtoi(argv[2])), argv[3], _wtoi(argv[4]),
+                            _wtoi(argv[5]));
     if (verb == L"about") {
         HWND main = main_window();
         if (!main)
