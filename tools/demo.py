@@ -6,8 +6,12 @@ run from Downloads installs itself with a release that lists it, a link of the U
 opened through the shell starts the installed launcher, and a newer build of the launcher
 (same code, higher FileVersion: build/win/update, FENWA_UPDATE_VERSION) replaces it through
 its updater script. Ends by itself and stops everything it started. Runs in a private network namespace when started as root, so that ports 443 and
-80 never meet anything else on the machine."""
+80 never meet anything else on the machine.
 
+  tools/demo.py [--lang ko_KR|ja_JP]    the launcher in Korean or Japanese (default English)
+"""
+
+import argparse
 import os
 import shutil
 import subprocess
@@ -73,7 +77,10 @@ def pipeline_demo(workdir, p):
 # ---------------------------------------------------------------- the launcher's own life
 
 UPDATE_LAUNCHER = os.path.join(HERE, "..", "build", "win", "update", "FenwaLauncher.exe")
-CODE_DIALOG = "Fenwa Remote Connection"
+# The access-code dialog's caption (string 143) in each user-interface language.
+CODE_DIALOGS = {None: "Fenwa Remote Connection", "ko_KR": "Fenwa 원격 연결",
+                "ja_JP": "Fenwa リモート接続"}
+CODE_DIALOG = CODE_DIALOGS[None]
 DEMO_CODE = next(iter(sample_release.DEMO_ACCESS_CODES))
 
 
@@ -193,12 +200,23 @@ def shell_demo(workdir, p):
 
 
 def main():
+    global CODE_DIALOG
+    parser = argparse.ArgumentParser(description="The launcher end to end under Wine.")
+    parser.add_argument("--lang", choices=["ko_KR", "ja_JP"],
+                        help="the user's language: Korean or Japanese (default English)")
+    args = parser.parse_args()
     winetest.reexec_in_netns()
+    env = {"FENWA_HOST_EXIT_AFTER": "3"}
+    if args.lang:
+        # Wine takes the user-interface language from the locale; the strings follow it.
+        env.update(winetest.build_locale(args.lang))
+        CODE_DIALOG = CODE_DIALOGS[args.lang]
     workdir = tempfile.mkdtemp(prefix="fenwa-demo-")
-    p = PipelinePrefix("demo", env={"FENWA_HOST_EXIT_AFTER": "3"})
+    p = PipelinePrefix("demo", env=env)
     ok = shell_ok = False
     try:
         print("wine prefix: %s" % p.path)
+        print("language: %s" % (args.lang or "English"))
         ok = pipeline_demo(workdir, p)
         shell_ok = shell_demo(os.path.join(workdir, "shell"), p)
     finally:
