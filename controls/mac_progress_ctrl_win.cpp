@@ -6,7 +6,6 @@
 
 #include "app/framework_win.h"
 #include "controls/gdiplus_win.h"
-#include "controls/memory_dc_win.h"
 
 namespace {
 constexpr UINT_PTR k_marquee_timer = 100;
@@ -97,23 +96,10 @@ void CMacProgressCtrl::SetMarquee(bool on) {
 }
 
 LRESULT CMacProgressCtrl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+    LRESULT painted = 0;
+    if (paint_message(message, wparam, painted))
+        return painted;
     switch (message) {
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(m_hWnd, &ps);
-        const RECT client = client_rect();
-        {
-            CMemoryDC mem(dc, &client);
-            paint(mem);
-        }
-        ::EndPaint(m_hWnd, &ps);
-        return 0;
-    }
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_PRINTCLIENT:
-        paint(reinterpret_cast<HDC>(wparam));
-        return 0;
     case WM_NCPAINT: {
         // The template's border area takes the background, so that it never shows stale
         // pixels; the bar draws its own border when asked.

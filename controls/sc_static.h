@@ -81,7 +81,7 @@ protected:
     LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam) override;
 
 private:
-    void paint(HDC dc);
+    void paint(HDC dc) override;
     void redraw_parent_area();
     void fit_font();
     void start_editing();

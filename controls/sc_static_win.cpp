@@ -7,7 +7,6 @@
 
 #include "app/framework_win.h"
 #include "controls/label_layout.h"
-#include "controls/memory_dc_win.h"
 #include "util/win_util.h"
 
 namespace {
@@ -124,23 +123,10 @@ void CSCStatic::redraw_parent_area() {
 }
 
 LRESULT CSCStatic::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+    LRESULT painted = 0;
+    if (paint_message(message, wparam, painted))
+        return painted;
     switch (message) {
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(m_hWnd, &ps);
-        const RECT client = client_rect();
-        {
-            CMemoryDC mem(dc, &client);
-            paint(mem);
-        }
-        ::EndPaint(m_hWnd, &ps);
-        return 0;
-    }
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_PRINTCLIENT:
-        paint(reinterpret_cast<HDC>(wparam));
-        return 0;
     case WM_SETTEXT: {
         const LRESULT r = Default(message, wparam, lparam);
         m_text = lparam ? reinterpret_cast<const wchar_t*>(lparam) : L"";

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "controls/memory_dc_win.h"
+
 namespace {
 constexpr UINT_PTR k_subclass_id = 0xF3A0;
 }
@@ -66,4 +68,30 @@ LRESULT CALLBACK CSubclassWnd::thunk(HWND hwnd, UINT message, WPARAM wparam, LPA
         return result;
     }
     return self->WindowProc(message, wparam, lparam);
+}
+
+bool CSubclassWnd::paint_message(UINT message, WPARAM wparam, LRESULT& result) {
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = ::BeginPaint(m_hWnd, &ps);
+        const RECT client = client_rect();
+        {
+            CMemoryDC mem(dc, &client);
+            paint(mem);
+        }
+        ::EndPaint(m_hWnd, &ps);
+        result = 0;
+        return true;
+    }
+    case WM_ERASEBKGND:
+        result = 1;
+        return true;
+    case WM_PRINTCLIENT:
+        paint(reinterpret_cast<HDC>(wparam));
+        result = 0;
+        return true;
+    default:
+        return false;
+    }
 }

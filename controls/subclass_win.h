@@ -29,6 +29,12 @@ protected:
     // The original procedure.
     LRESULT Default(UINT message, WPARAM wparam, LPARAM lparam);
 
+    // Draws the whole client area, for controls that paint themselves.
+    virtual void paint(HDC) {}
+    // WM_PAINT through an off-screen buffer, WM_ERASEBKGND swallowed and WM_PRINTCLIENT, all
+    // with paint(); false for any other message.
+    bool paint_message(UINT message, WPARAM wparam, LRESULT& result);
+
     HWND m_hWnd = nullptr;
 
 private:

@@ -318,14 +318,6 @@ class Screens:
         return self.info
 
 
-def reexec_in_netns():
-    if os.environ.get("FENWA_IN_NETNS") or os.geteuid() != 0 or not shutil.which("unshare"):
-        return
-    env = dict(os.environ, FENWA_IN_NETNS="1")
-    cmd = "ip link set lo up && exec \"$0\" \"$@\""
-    sys.stdout.flush()
-    os.execvpe("unshare", ["unshare", "-n", "-m", "--", "sh", "-c", cmd, sys.executable] +
-               sys.argv, env)
 
 
 def main():
@@ -336,7 +328,7 @@ def main():
         lang = args[i + 1]
         del args[i:i + 2]
     out = args[0] if args else OUT
-    reexec_in_netns()
+    winetest.reexec_in_netns()
     s = Screens(out, lang)
     try:
         info = s.take_all()
