@@ -191,11 +191,11 @@ class AccessCodeDialog(Scenario):
 
 
 class BrowserCaption(Scenario):
-    def run_among_windows(self, *specs):
-        """Runs the launcher without a URL while the helper shows windows of these specs."""
+    def run_among_windows(self, *captions):
+        """Runs the launcher without a URL while the helper shows windows with these captions."""
         stop = os.path.join(self.p.path, "drive_c", "stop-browsers")
         windows, out, _ = self.p.start(self.p.helper("browser_windows"),
-                                       ["C:\\stop-browsers", "90"] + list(specs))
+                                       ["C:\\stop-browsers", "90"] + list(captions))
         deadline = time.monotonic() + 30
         while "ready" not in winetest._read(out) and time.monotonic() < deadline:
             time.sleep(0.1)

@@ -1,6 +1,6 @@
 // Top-level windows standing in for browser windows, for the caption search of the launcher.
-//   browser_windows STOPFILE SECONDS SPEC...
-// SPEC is "v:CAPTION" for a visible window, "t:CAPTION" for a visible one that stays on top of
+//   browser_windows STOPFILE SECONDS WINDOW...
+// WINDOW is "v:CAPTION" for a visible window, "t:CAPTION" for a visible one that stays on top of
 // all others, or "h:CAPTION" for a hidden one (the caption may be empty or blank). Windows are made
 // in the given order, each shown above the ones before, so the last visible one is on top. Prints
 // "ready" once all exist, then keeps them until STOPFILE exists or SECONDS have passed.
@@ -42,19 +42,19 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<unique_hwnd> windows;
     int offset = 0;
     for (int i = 3; i < argc; ++i) {
-        const std::wstring spec = argv[i];
-        if (spec.size() < 2 || spec[1] != L':')
+        const std::wstring window = argv[i];
+        if (window.size() < 2 || window[1] != L':')
             return 2;
-        HWND hwnd =
-            ::CreateWindowExW(0, k_class, spec.substr(2).c_str(), WS_OVERLAPPEDWINDOW, 40 + offset,
-                              40 + offset, 320, 200, nullptr, nullptr, wc.hInstance, nullptr);
+        HWND hwnd = ::CreateWindowExW(0, k_class, window.substr(2).c_str(), WS_OVERLAPPEDWINDOW,
+                                      40 + offset, 40 + offset, 320, 200, nullptr, nullptr,
+                                      wc.hInstance, nullptr);
         if (!hwnd)
             return 1;
         windows.emplace_back(hwnd);
         offset += 30;
-        if (spec[0] == L'v' || spec[0] == L't') {
+        if (window[0] == L'v' || window[0] == L't') {
             ::ShowWindow(hwnd, SW_SHOW);
-            ::SetWindowPos(hwnd, spec[0] == L't' ? HWND_TOPMOST : HWND_TOP, 0, 0, 0, 0,
+            ::SetWindowPos(hwnd, window[0] == L't' ? HWND_TOPMOST : HWND_TOP, 0, 0, 0, 0,
                            SWP_NOMOVE | SWP_NOSIZE);
         }
     }
