@@ -23,13 +23,24 @@ std::wstring CWinApp::section_key(const wchar_t* section) const {
     return L"Software\\" + m_pszRegistryKey + L"\\" + m_pszAppName + L"\\" + section;
 }
 
+unique_hkey CWinApp::open_section(const wchar_t* section, const wchar_t* entry, bool write) const {
+    unique_hkey key;
+    if (m_pszRegistryKey.empty() || !section || !entry)
+        return key;
+    const std::wstring path = section_key(section);
+    const LONG result =
+        write ? ::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE,
+                                  nullptr, key.put(), nullptr)
+              : ::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put());
+    if (result != ERROR_SUCCESS)
+        key.reset();
+    return key;
+}
+
 BOOL CWinApp::WriteProfileString(const wchar_t* section, const wchar_t* entry,
                                  const wchar_t* value) {
-    if (m_pszRegistryKey.empty() || !section || !entry)
-        return FALSE;
-    unique_hkey key;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, section_key(section).c_str(), 0, nullptr, 0, KEY_WRITE,
-                          nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+    const unique_hkey key = open_section(section, entry, true);
+    if (!key)
         return FALSE;
     if (!value)
         return ::RegDeleteValueW(key.get(), entry) == ERROR_SUCCESS;
@@ -41,11 +52,8 @@ BOOL CWinApp::WriteProfileString(const wchar_t* section, const wchar_t* entry,
 std::wstring CWinApp::GetProfileString(const wchar_t* section, const wchar_t* entry,
                                        const wchar_t* default_value) const {
     const std::wstring fallback = default_value ? default_value : L"";
-    if (m_pszRegistryKey.empty() || !section || !entry)
-        return fallback;
-    unique_hkey key;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, section_key(section).c_str(), 0, KEY_READ, key.put()) !=
-        ERROR_SUCCESS)
+    const unique_hkey key = open_section(section, entry, false);
+    if (!key)
         return fallback;
     DWORD type = 0;
     DWORD bytes = 0;
@@ -62,11 +70,8 @@ std::wstring CWinApp::GetProfileString(const wchar_t* section, const wchar_t* en
 }
 
 BOOL CWinApp::WriteProfileInt(const wchar_t* section, const wchar_t* entry, int value) {
-    if (m_pszRegistryKey.empty() || !section || !entry)
-        return FALSE;
-    unique_hkey key;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, section_key(section).c_str(), 0, nullptr, 0, KEY_WRITE,
-                          nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+    const unique_hkey key = open_section(section, entry, true);
+    if (!key)
         return FALSE;
     const DWORD data = static_cast<DWORD>(value);
     return ::RegSetValueExW(key.get(), entry, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
@@ -74,11 +79,8 @@ BOOL CWinApp::WriteProfileInt(const wchar_t* section, const wchar_t* entry, int 
 }
 
 UINT CWinApp::GetProfileInt(const wchar_t* section, const wchar_t* entry, int default_value) const {
-    if (m_pszRegistryKey.empty() || !section || !entry)
-        return static_cast<UINT>(default_value);
-    unique_hkey key;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, section_key(section).c_str(), 0, KEY_READ, key.put()) !=
-        ERROR_SUCCESS)
+    const unique_hkey key = open_section(section, entry, false);
+    if (!key)
         return static_cast<UINT>(default_value);
     DWORD type = 0;
     DWORD data = 0;

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "util/unique_handle.h"
+
 // Carries a std::function<void()>* in LPARAM to a dialog's thread, which runs it.
 constexpr UINT WM_FENWA_INVOKE = WM_APP + 0x3F0;
 
@@ -41,6 +43,8 @@ public:
 
 private:
     std::wstring section_key(const wchar_t* section) const;
+    // The section's key for reading, or created for writing; empty on any failure.
+    unique_hkey open_section(const wchar_t* section, const wchar_t* entry, bool write) const;
     static CWinApp* s_current;
 };
 

@@ -102,9 +102,7 @@ BOOL CZekLauncherDlg::OnInitDialog() {
     apply_colour_scheme();
 
     ::MoveWindow(m_hWnd, 0, 0, 320, 140, TRUE);
-    RECT window = {};
     RECT area = {};
-    ::GetWindowRect(m_hWnd, &window);
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
     ::SetWindowPos(m_hWnd, nullptr, area.left + (area.right - area.left - 320) / 2,
                    area.top + (area.bottom - area.top - 140) / 2, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
