@@ -10,6 +10,12 @@ void CZekLauncherDlg::get_local_version() {
     const std::wstring label = load_string(IDS_LOCAL_VERSION);
     m_log_view.AppendText(k_colour_default, format_text(L"%s : ", label.c_str()));
     read_hklm_string(g_product.registry_key(), L"Version", m_local_version);
+    // The value names the backup folder: one that could name another folder counts as none.
+    if (!m_local_version.empty() && !is_safe_folder_name(m_local_version)) {
+        SCLOG(2, fn, L"refused installed version text: %s",
+              printable_text(m_local_version).c_str());
+        m_local_version.clear();
+    }
     if (m_local_version.empty())
         m_local_version = L"0.0.0.0";
     m_log_view.AddLine(k_colour_normal, L"%s", m_local_version.c_str());
@@ -66,6 +72,15 @@ bool CZekLauncherDlg::get_server_version() {
         }
     }
 
+    // The text names a server folder, the backup folder of the next run and the stored
+    // version: a page that is not one plain folder name is no version.
+    if (!is_safe_folder_name(param.text)) {
+        const std::wstring text =
+            format_text(L"refused server version text: %s", printable_text(param.text).c_str());
+        SCLOG(3, fn, L"%s", text.c_str());
+        m_log_view.AddLine(k_colour_failure, L"%s", text.c_str());
+        return false;
+    }
     m_server_version = param.text;
     m_log_view.AddLine(k_colour_normal, L"%s\n", m_server_version.c_str());
     SCLOG(0, fn, L"%s : %s", label.c_str(), m_server_version.c_str());

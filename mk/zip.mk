@@ -7,8 +7,8 @@ ZIP_INFLATE_LOOP := $(B)/native/zip_inflate_loop
 
 native: $(ZIPX)
 
-ZIP_CORE := zip/zip_reader.cpp zip/zip_crc.cpp
-ZIP_CORE_DEPS := $(ZIP_CORE) zip/zip_reader.h zip/zip_crc.h
+ZIP_CORE := zip/zip_reader.cpp zip/zip_crc.cpp util/text_util.cpp
+ZIP_CORE_DEPS := $(ZIP_CORE) zip/zip_reader.h zip/zip_crc.h util/text_util.h
 
 $(ZIPX): tools/zipx.cpp $(ZIP_CORE_DEPS)
 	@mkdir -p $(dir $@)

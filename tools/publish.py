@@ -317,6 +317,11 @@ def version_text_problem(text, what="version"):
         return "%s begins or ends with white space" % what
     if text.startswith("."):
         return "%s begins with a dot" % what
+    # The launcher refuses a longer text, and control characters anywhere.
+    if len(text) > 64:
+        return "%s is longer than 64 characters" % what
+    if any(ord(c) == 0x7F or 0x80 <= ord(c) < 0xA0 for c in text):
+        return "%s holds a control character" % what
     problem = _segment_problem(text)
     return "%s: %s" % (what, problem) if problem else None
 

@@ -1,6 +1,7 @@
 #include "util/text_util.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <cwctype>
 #include <limits>
 
@@ -210,6 +211,60 @@ int count_char(const std::wstring& text, bool from_start, wchar_t ch, bool stop_
 bool is_digits(const std::wstring& text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+bool is_device_name(const std::wstring& segment) {
+    std::wstring stem = segment.substr(0, segment.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ')
+        stem.pop_back();
+    for (auto& c : stem)
+        if (c >= L'a' && c <= L'z')
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+    if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" || stem == L"CONIN$" ||
+        stem == L"CONOUT$")
+        return true;
+    // COM1-9 and LPT1-9, also with superscript digits, which Windows treats alike.
+    return stem.size() == 4 &&
+           (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
+           ((stem[3] >= L'0' && stem[3] <= L'9') || stem[3] == 0xB9 || stem[3] == 0xB2 ||
+            stem[3] == 0xB3);
+}
+
+bool is_safe_folder_name(const std::wstring& name) {
+    if (name.empty() || name.size() > k_max_folder_name)
+        return false;
+    for (wchar_t c : name)
+        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) ||
+            std::wcschr(L"\\/:*?\"<>|", c) != nullptr)
+            return false;
+    // Covers "." and ".." too: Windows drops trailing dots and blanks, so "a." would be "a".
+    const wchar_t first = name.front(), last = name.back();
+    if (first == L' ' || first == L'.' || last == L' ' || last == L'.')
+        return false;
+    return !is_device_name(name);
+}
+
+std::wstring printable_text(const std::wstring& text) {
+    std::wstring out;
+    const size_t shown = std::min(text.size(), k_max_shown_text);
+    for (size_t i = 0; i < shown; ++i) {
+        const wchar_t c = text[i];
+        if (c == L'\r')
+            out += L"\\r";
+        else if (c == L'\n')
+            out += L"\\n";
+        else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+            static const wchar_t hex[] = L"0123456789ABCDEF";
+            out += L"\\x";
+            out += hex[(c >> 4) & 0xF];
+            out += hex[c & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    if (text.size() > shown)
+        out += L"... (" + std::to_wstring(text.size()) + L" characters)";
+    return out;
 }
 
 std::wstring trim(const std::wstring& text) {

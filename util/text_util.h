@@ -28,6 +28,18 @@ int compare_versions(const std::wstring& a, const std::wstring& b, wchar_t separ
 int count_char(const std::wstring& text, bool from_start, wchar_t ch, bool stop_at_other);
 bool is_digits(const std::wstring& text);
 
+// Windows maps these names to devices in any folder and with any extension ("NUL.txt").
+bool is_device_name(const std::wstring& segment);
+// One folder name that stays where it is put: at most k_max_folder_name characters, no
+// separator, colon, wildcard or other character Windows refuses, no control character, not
+// "." or "..", no leading or trailing blank or dot (Windows trims those), not a device.
+constexpr size_t k_max_folder_name = 64;
+bool is_safe_folder_name(const std::wstring& name);
+// A refused outside text as one log line: control characters escaped, cut after
+// k_max_shown_text characters with its full length noted.
+constexpr size_t k_max_shown_text = 80;
+std::wstring printable_text(const std::wstring& text);
+
 // White space as the wide-character test sees it, trimmed at both ends.
 std::wstring trim(const std::wstring& text);
 std::wstring replace_all(std::wstring text, const std::wstring& from, const std::wstring& to);

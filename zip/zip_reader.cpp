@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "util/text_util.h"
 #include "zip/zip_crc.h"
 
 namespace {
@@ -61,22 +62,6 @@ int64_t days_from_civil(int64_t y, int m, int d) {
     const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
     const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + doe - 719468;
-}
-
-bool is_device_name(const std::wstring& segment) {
-    // Windows maps these names to devices in any folder and with any extension.
-    std::wstring stem = segment.substr(0, segment.find(L'.'));
-    while (!stem.empty() && stem.back() == L' ')
-        stem.pop_back();
-    for (auto& c : stem)
-        if (c >= L'a' && c <= L'z')
-            c = static_cast<wchar_t>(c - L'a' + L'A');
-    if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" || stem == L"CONIN$" ||
-        stem == L"CONOUT$")
-        return true;
-    return stem.size() == 4 &&
-           (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
-           stem[3] >= L'0' && stem[3] <= L'9';
 }
 
 bool is_safe_segment(const std::wstring& segment) {

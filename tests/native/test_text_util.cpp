@@ -253,3 +253,62 @@ TEST(TextUtil, TextModeLineEnds) {
 }
 
 } // namespace
+
+// Outside texts that become one folder name (the server's version): anything that could
+// climb, name another place, vanish under Windows' trimming or reach a device is refused.
+TEST(TextUtil, SafeFolderNameTable) {
+    const std::wstring accepted[] = {L"1.0.0.5",   L"2.0",     L"0.0.0.0",
+                                     L"v1_2-beta", L"1.0 (b)", std::wstring(64, L'9'),
+                                     L"버전1",     L"COM10",   L"console"};
+    for (const auto& name : accepted)
+        EXPECT_TRUE(is_safe_folder_name(name)) << std::string(name.begin(), name.end());
+    const std::wstring refused[] = {L"",
+                                    L".",
+                                    L"..",
+                                    L"...",
+                                    L"..\\x",
+                                    L"..\\..\\x",
+                                    L"../x",
+                                    L"a/b",
+                                    L"a\\b",
+                                    L"C:",
+                                    L"1.0:stream",
+                                    L"1.0\n",
+                                    L"1.0\r\n",
+                                    L"\t1.0",
+                                    std::wstring(L"1\0"
+                                                 L"0",
+                                                 3),
+                                    L"1.0\x7f",
+                                    L"1.0\x85",
+                                    L" 1.0",
+                                    L"1.0 ",
+                                    L".1.0",
+                                    L"1.0.",
+                                    L"<html><body>login</body></html>",
+                                    L"a*",
+                                    L"a?",
+                                    L"a\"b",
+                                    L"a|b",
+                                    L"a>b",
+                                    std::wstring(65, L'9'),
+                                    std::wstring(100 * 1024, L'1'),
+                                    L"NUL",
+                                    L"nul.1.0",
+                                    L"Com1",
+                                    L"LPT9.txt",
+                                    L"CON ",
+                                    L"CONOUT$",
+                                    std::wstring(L"COM") + wchar_t(0xB9)};
+    for (const auto& name : refused)
+        EXPECT_FALSE(is_safe_folder_name(name)) << name.size();
+}
+
+TEST(TextUtil, PrintableTextEscapesAndCuts) {
+    EXPECT_EQ(L"1.0\\r\\n", printable_text(L"1.0\r\n"));
+    EXPECT_EQ(L"a\\x00b\\x1Bc", printable_text(std::wstring(L"a\0b\x1b"
+                                                            L"c",
+                                                            5)));
+    EXPECT_EQ(std::wstring(80, L'x') + L"... (102400 characters)",
+              printable_text(std::wstring(100 * 1024, L'x')));
+}

@@ -420,6 +420,11 @@ class Prefix:
             args += ["/v", name]
         return self.wine(*args)
 
+    def reg_set_string(self, key, name, text):
+        """Stores any text as REG_SZ, line breaks and control characters included."""
+        data = ",".join("%02x" % b for b in (text + "\0").encode("utf-16-le"))
+        _write_reg_file(self.path, self.env(), '[%s]\r\n"%s"=hex(1):%s\r\n' % (key, name, data))
+
     def reg_delete(self, key):
         return self.wine("reg", "delete", key, "/f")
 
