@@ -8,21 +8,23 @@ int CZekLauncherDlg::rollback_files() {
     const wchar_t* fn = L"CZekLauncherDlg::rollback_files";
     const std::wstring program_folder = g_product.program_folder();
     std::vector<std::wstring> backups;
-    list_files(program_folder + L"\\" + m_local_version, L"*", L"", false, L"", true, backups,
-               true);
+    const std::wstring backup = backup_folder();
+    if (!backup.empty() && !is_link(backup))
+        list_files(backup, L"*", L"", false, L"", true, backups, true);
     const int n = static_cast<int>(m_filelist.size());
 
     int failed = 0;
     for (int k = static_cast<int>(backups.size()) - 1; k >= 0; --k) {
-        const std::wstring& backup = backups[static_cast<size_t>(k)];
+        const std::wstring& saved = backups[static_cast<size_t>(k)];
         m_progress.SetPos(k);
         m_count.SetTextF(L"%d / %d", k + 1, n);
-        const std::wstring target = rollback_target(backup, m_local_version);
+        const std::wstring target = rollback_target(saved, program_folder, m_local_version);
         const std::wstring shown = rollback_display_name(target, program_folder);
         m_log_view.AddLine(k_colour_default, L"rollback : %s", shown.c_str());
         SCLOG(0, fn, L"rollback : %s", shown.c_str());
         m_status.SetText(L"rollback : " + shown);
-        if (!::MoveFileExW(backup.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        if (target.empty() ||
+            !::MoveFileExW(saved.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             SCLOG(0, fn, L"rollback : %s failed.", shown.c_str());
             ++failed;
         }
