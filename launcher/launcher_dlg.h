@@ -60,6 +60,11 @@ protected:
 private:
     void apply_colour_scheme();
     void paint();
+    // Where this run keeps the files it replaces: directly inside the program folder, named
+    // by the installed version. Empty when the version could name any other place.
+    std::wstring backup_folder() const;
+    // The backup folder as a plain folder: a link planted in its place is removed first.
+    bool prepare_backup_folder();
     void delete_backup_folder();
     // Runs the access-code dialog; IDCANCEL when the user gave up.
     INT_PTR ask_for_access_code(std::wstring& title_key);

@@ -222,8 +222,33 @@ bool CZekLauncherDlg::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_
     return CDialog::OnMessage(message, wparam, lparam, result);
 }
 
+std::wstring CZekLauncherDlg::backup_folder() const {
+    if (!is_safe_folder_name(m_local_version))
+        return std::wstring();
+    return g_product.program_folder() + L"\\" + m_local_version;
+}
+
+bool CZekLauncherDlg::prepare_backup_folder() {
+    const std::wstring folder = backup_folder();
+    if (folder.empty())
+        return false;
+    // Files moved through a link would land wherever it points, and the rollback would look
+    // for them there.
+    if (is_link(folder)) {
+        const bool removed = delete_tree(folder);
+        SCLOG(2, k_fn_thread, L"a link in place of the backup folder %s: %s",
+              removed ? L"was removed" : L"could not be removed", folder.c_str());
+        if (!removed)
+            return false;
+    }
+    return ensure_folder(folder);
+}
+
 void CZekLauncherDlg::delete_backup_folder() {
-    delete_folder(g_product.program_folder() + L"\\" + m_local_version);
+    // Only ever the backup folder itself, and no link found in it is followed.
+    const std::wstring folder = backup_folder();
+    if (!folder.empty())
+        delete_tree(folder);
 }
 
 void CZekLauncherDlg::close_on_failure() {

@@ -38,6 +38,11 @@ bool is_folder(const std::wstring& path);
 bool ensure_folder(const std::wstring& path);
 bool delete_folder(const std::wstring& path);
 bool delete_file(const std::wstring& path);
+// A junction or symbolic link (of a file or a folder).
+bool is_link(const std::wstring& path);
+// Deletes a file or a folder with everything in it, never following a link: a link met on the
+// way (or `path` itself, if it is one) is removed as a link. True when nothing is left.
+bool delete_tree(const std::wstring& path);
 std::wstring get_special_folder(int csidl);
 std::wstring get_known_folder(const GUID& folder_id);
 uint64_t get_path_size(const std::wstring& path);
