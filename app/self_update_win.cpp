@@ -20,6 +20,10 @@ const wchar_t* const k_fn_check = L"CZekLauncherApp::check_new_version_itself";
 const wchar_t* const k_fn_update = L"CZekLauncherApp::self_update";
 const wchar_t* const k_fn_delete = L"CZekLauncherApp::self_delete";
 
+// Set once this process has staged a launcher that passed its own version check: a staged
+// file found at any other time was left by someone else and is never swapped in.
+bool g_staged_by_this_process = false;
+
 bool run_hidden(const std::wstring& script, const wchar_t* verb) {
     const auto result = reinterpret_cast<INT_PTR>(
         ::ShellExecuteW(nullptr, verb, script.c_str(), nullptr, nullptr, SW_HIDE));
@@ -48,6 +52,12 @@ bool start_updater(bool restart) {
             self_update_files_in(g_product.program_folder(), g_product.program_name());
         if (!path_exists(files.staged)) {
             SCLOG(0, k_fn_update, L"not exist a new launcher or patcher. skip.");
+            return false;
+        }
+        if (!g_staged_by_this_process) {
+            const bool deleted = delete_file(files.staged);
+            SCLOG(2, k_fn_update, L"%s was not staged by this run: %s", files.staged.c_str(),
+                  deleted ? L"deleted." : L"could not be deleted; not swapped in.");
             return false;
         }
         const bool written = write_script(
@@ -102,6 +112,11 @@ bool CZekLauncherApp::check_new_version_itself() {
     }
 
     const std::wstring server_version = param.text;
+    if (!is_safe_folder_name(server_version)) {
+        SCLOG(3, k_fn_check, L"refused server version text: %s",
+              printable_text(server_version).c_str());
+        return false;
+    }
     const self_update_files files =
         self_update_files_in(g_product.program_folder(), g_product.program_name());
     const std::wstring archive_path =
@@ -148,7 +163,8 @@ bool CZekLauncherApp::check_new_version_itself() {
           L"%s, server : %s)",
           g_product.program_name().c_str(), local_version.c_str(), new_version.c_str());
     // A staged launcher left by an earlier run that could not write its updater is older.
-    ::MoveFileExW(files.temp_exe.c_str(), files.staged.c_str(), MOVEFILE_REPLACE_EXISTING);
+    g_staged_by_this_process =
+        ::MoveFileExW(files.temp_exe.c_str(), files.staged.c_str(), MOVEFILE_REPLACE_EXISTING);
     // Start-up skips the dialog only when something will start the launcher again.
     return start_updater(true);
 }

@@ -267,6 +267,20 @@ class SelfUpdate(Scenario):
         with open(winetest.EXE, "rb") as f:
             self.assertEqual(f.read(), self.p.installed("FenwaLauncher.exe"))
 
+    def test_a_staged_launcher_this_run_did_not_stage_is_deleted(self):
+        # Planted or left over: a newer, valid launcher waits under the staging name.
+        self.p.install()
+        staged = os.path.join(self.p.program_folder, "FenwaLauncher.exe_")
+        shutil.copy2(UPDATE_EXE, staged)
+        self.run_exe(self.p.installed_exe)  # no server: the run fails, the exit actions run
+        self.assertFalse(os.path.exists(staged))
+        self.assertFalse(os.path.exists(os.path.join(self.p.program_folder, "self_updater.bat")))
+        with open(winetest.EXE, "rb") as f:
+            self.assertEqual(f.read(), self.p.installed("FenwaLauncher.exe"))
+        (run,) = self.runs()
+        self.assertIn(("[warn]", PUBLIC_FOLDER + "\\FenwaLauncher.exe_ was not staged by this "
+                       "run: deleted."), [(e[2], e[3]) for e in run if e[0] == UPDATE])
+
     def test_https_failure_switches_to_port_80_and_updates_nothing(self):
         publish_launcher(self.root, "7.3", UPDATE_EXE)
         self.p.install()
