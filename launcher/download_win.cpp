@@ -12,7 +12,7 @@ int CZekLauncherDlg::download_server_files() {
     const std::wstring program_folder = g_product.program_folder();
     m_log_view.AddLine(k_colour_default, L"%s", load_string(IDS_DOWNLOAD_START).c_str());
 
-    if (!ensure_folder(program_folder + L"\\" + m_local_version))
+    if (!prepare_backup_folder())
         return -1;
 
     m_progress.SetRange(0, n);
@@ -63,6 +63,12 @@ int CZekLauncherDlg::download_server_files() {
         request_url(param);
         if (param.status != 200) {
             SCLOG(3, fn, L"%serror = %d", prefix.c_str(), param.status);
+            // A local failure (the file could not be written, a bound was passed, the
+            // connection broke) says what it was; an HTTP status speaks for itself.
+            if ((param.status < 100 || param.status > 599) && !param.text.empty()) {
+                SCLOG(3, fn, L"%s%s", prefix.c_str(), param.text.c_str());
+                m_log_view.AddLine(k_colour_failure, L"%s", param.text.c_str());
+            }
             m_log_view.AddLine(k_colour_failure, L"%s", load_string(IDS_DOWNLOAD_FAIL).c_str());
             ++fail_count;
             continue;
