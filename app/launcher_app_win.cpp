@@ -5,6 +5,7 @@
 
 #include "app/product_config.h"
 #include "launcher/launcher_dlg.h"
+#include "launcher/update_journal_win.h"
 #include "log/sc_log.h"
 #include "util/win_util.h"
 
@@ -45,6 +46,10 @@ BOOL CZekLauncherApp::InitInstance() {
         g_plog->open(g_product.log_folder(), title, 6);
         g_plog->write_start_log();
     }
+
+    // An update cut off by the end of an earlier process is repaired before anything else
+    // looks at the program folder or the network.
+    recover_unfinished_update(g_product.program_folder(), g_product.registry_key());
 
     regist_UrlScheme();
 

@@ -43,14 +43,24 @@ std::wstring updater_script_text(const std::wstring& installed, const std::wstri
                                  bool restart) {
     const std::wstring i = batch_quoted(installed);
     const std::wstring s = batch_quoted(staged);
-    std::wstring text = L":Repeat \r\n";
-    text += L"if exist " + i + L" del /f /s /q " + i + L" \r\n";
-    text += L"if exist " + i + L" goto Repeat \r\n";
-    text += L"move " + s + L" " + i + L" \r\n";
+    // The new launcher is moved over the old one, which is never deleted first: until the
+    // move succeeds the old one stays. A launcher still running refuses the move; after
+    // k_updater_tries pauses of about a second the script gives up and leaves both.
+    std::wstring text = L"set tries=0 \r\n";
+    text += L":Repeat \r\n";
+    text += L"move /y " + s + L" " + i + L" >nul 2>&1 \r\n";
+    text += L"if not exist " + s + L" goto Moved \r\n";
+    text += L"set /a tries+=1 \r\n";
+    text += L"if %tries% geq " + std::to_wstring(k_updater_tries) + L" goto End \r\n";
+    // Wine's command interpreter has no "timeout"; ping waits about a second everywhere.
+    text += L"ping -n 2 127.0.0.1 >nul \r\n";
+    text += L"goto Repeat \r\n";
+    text += L":Moved \r\n";
     if (restart) {
         text += L"timeout /t 1 \r\n";
         text += L"start \"\" " + i + L" \r\n";
     }
+    text += L":End \r\n";
     return text;
 }
 

@@ -33,9 +33,10 @@ std::vector<std::wstring> removal_patterns(const std::wstring& downloads_folder,
 // plain characters, but "%" still starts a variable in a batch file, so it is doubled.
 std::wstring batch_quoted(const std::wstring& path);
 
-// The updater: delete the installed launcher until it is gone (it is in use until the
-// process that wrote the script has ended), move the staged one onto its name and, with
-// `restart`, start it after a second. Lines end in "\r\n"; nothing precedes the label.
+// The updater: move the staged launcher over the installed one (in use until the process
+// that wrote the script has ended), retrying k_updater_tries times with a pause, and, with
+// `restart`, start it after a second. Lines end in "\r\n"; no label on the first line.
+constexpr int k_updater_tries = 15;
 std::wstring updater_script_text(const std::wstring& installed, const std::wstring& staged,
                                  bool restart);
 

@@ -1,5 +1,6 @@
 #include "app/product_config.h"
 #include "launcher/launcher_dlg.h"
+#include "launcher/update_journal_win.h"
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "res/resource.h"
@@ -12,6 +13,12 @@ int CZekLauncherDlg::download_server_files() {
     const std::wstring program_folder = g_product.program_folder();
     m_log_view.AddLine(k_colour_default, L"%s", load_string(IDS_DOWNLOAD_START).c_str());
 
+    // What an earlier run left to repair comes first; the rollback tries again.
+    if (path_exists(journal_path(program_folder))) {
+        SCLOG(3, fn, L"an earlier update is not yet undone: %s",
+              journal_path(program_folder).c_str());
+        return -1;
+    }
     if (!prepare_backup_folder())
         return -1;
 
@@ -49,12 +56,13 @@ int CZekLauncherDlg::download_server_files() {
             continue;
         }
 
-        ensure_folder(p.local_folder);
-        if (p.file_name != g_product.program_name() + L".exe") {
-            // A failed move (nothing there yet, or already backed up) is of no consequence.
-            if (!p.is_archive)
-                ensure_folder(p.backup_folder);
-            ::MoveFileW(p.local_item.c_str(), p.backup_item.c_str());
+        const bool is_self = p.file_name == g_product.program_name() + L".exe";
+        if (!record_new_folders(p.local_folder) || (!is_self && !back_up_entry(p)) ||
+            !record_added(p.downloaded_archive)) {
+            SCLOG(3, fn, L"%supdate journal could not be written.", prefix.c_str());
+            m_log_view.AddLine(k_colour_failure, L"%s", load_string(IDS_DOWNLOAD_FAIL).c_str());
+            ++fail_count;
+            break;
         }
 
         RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1, {}, L"",
@@ -85,8 +93,10 @@ int CZekLauncherDlg::download_server_files() {
         }
 
         uint32_t code = 0;
-        if (p.is_launcher_archive)
-            code = UnzipItem(zip, 0, p.target + L"_");
+        if (is_self)
+            code = replace_launcher(zip, p);
+        else if (p.is_launcher_archive)
+            code = record_added(p.target + L"_") ? UnzipItem(zip, 0, p.target + L"_") : 0x200;
         else if (p.is_archive)
             code = UnzipAll(zip, p.target);
         else
@@ -104,6 +114,7 @@ int CZekLauncherDlg::download_server_files() {
 
         ReleaseZip(zip);
         delete_file(p.downloaded_archive);
+        m_unpacked.push_back(p.is_launcher_archive ? p.target + L"_" : p.target);
         SCLOG(0, fn, L"%sdownload and unzip success.", prefix.c_str());
         m_log_view.AddLine(k_colour_normal, L"success");
     }
@@ -122,4 +133,98 @@ int CZekLauncherDlg::download_server_files() {
     SCLOG(0, fn, L"%s", (total + patched + same + failed).c_str());
     m_status.SetText(load_string(IDS_JOB_COMPLETED));
     return fail_count;
+}
+
+std::wstring CZekLauncherDlg::relative(const std::wstring& path) const {
+    const std::wstring root = g_product.program_folder() + L"\\";
+    std::wstring rest = path.compare(0, root.size(), root) == 0 ? path.substr(root.size()) : path;
+    while (!rest.empty() && (rest.back() == L'\\' || rest.back() == L'/'))
+        rest.pop_back();
+    return replace_all(rest, L"/", L"\\");
+}
+
+bool CZekLauncherDlg::journal_ready() {
+    if (!m_journal) {
+        m_journal.reset(new update_journal(g_product.program_folder()));
+        if (!m_journal->begin(m_local_version, m_server_version)) {
+            m_journal.reset();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CZekLauncherDlg::record_added(const std::wstring& path) {
+    if (path_exists(path))
+        return true;
+    return journal_ready() && m_journal->record_add(relative(path));
+}
+
+bool CZekLauncherDlg::record_new_folders(const std::wstring& folder) {
+    // Only the topmost folder that does not exist yet is recorded: removing it removes the
+    // ones below.
+    std::wstring top;
+    for (std::wstring f = relative(folder); !f.empty(); f = split_path(f, path_folder)) {
+        if (path_exists(g_product.program_folder() + L"\\" + f))
+            break;
+        top = f;
+        if (f.find(L'\\') == std::wstring::npos)
+            break;
+    }
+    if (!top.empty() && !(journal_ready() && m_journal->record_add(top)))
+        return false;
+    ensure_folder(folder);
+    return true;
+}
+
+bool CZekLauncherDlg::back_up_entry(const entry_paths& p) {
+    if (!path_exists(p.local_item))
+        return record_added(p.local_item);
+    if (!p.is_archive)
+        ensure_folder(p.backup_folder);
+    if (!journal_ready() || !m_journal->record_move(relative(p.local_item), relative(p.backup_item)))
+        return false;
+    // A file that cannot be moved (held open) is left to fail at its unpacking.
+    ::MoveFileW(p.local_item.c_str(), p.backup_item.c_str());
+    return true;
+}
+
+uint32_t CZekLauncherDlg::replace_launcher(ZipHandle zip, const entry_paths& p) {
+    // The launcher is what the URL scheme starts: at every moment a whole one, old or new,
+    // stands at its path. The new one is unpacked beside it, the old one copied into the
+    // backup, and the new one renamed over it.
+    const std::wstring fresh = p.target + L".new";
+    delete_file(fresh);
+    if (!journal_ready() || !record_added(fresh))
+        return 0x200;
+    uint32_t code = UnzipItem(zip, 0, fresh);
+    if (code != 0)
+        return code;
+    flush_file(fresh);
+    if (path_exists(p.target)) {
+        const std::wstring part = p.backup_item + L".part";
+        ensure_folder(p.backup_folder);
+        if (!m_journal->record_move(relative(p.target), relative(p.backup_item)) ||
+            !::CopyFileW(p.target.c_str(), part.c_str(), FALSE) || !flush_file(part) ||
+            !::MoveFileExW(part.c_str(), p.backup_item.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return 0x200;
+    }
+    if (!::MoveFileExW(fresh.c_str(), p.target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 0x200;
+    return 0;
+}
+
+void CZekLauncherDlg::flush_unpacked() {
+    for (const std::wstring& path : m_unpacked) {
+        if (is_folder(path)) {
+            std::vector<std::wstring> files;
+            list_files(path, L"*", L"", false, L"", false, files, true);
+            for (const auto& f : files)
+                flush_file(f);
+        } else {
+            flush_file(path);
+        }
+    }
 }

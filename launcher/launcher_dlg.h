@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
+#include <vector>
 #include <string>
 
 #include "app/framework_win.h"
@@ -12,6 +14,8 @@
 #include "controls/rich_edit_ctrl_ex.h"
 #include "controls/sc_static.h"
 #include "launcher/pipeline_logic.h"
+#include "launcher/update_journal_win.h"
+#include "zip/unzip.h"
 
 // Sent by the access-code dialog to the main window: wparam the code, lparam a
 // std::wstring* that receives the title key.
@@ -66,6 +70,15 @@ private:
     // The backup folder as a plain folder: a link planted in its place is removed first.
     bool prepare_backup_folder();
     void delete_backup_folder();
+
+    // The download step's work on one entry, each change recorded in the journal first.
+    std::wstring relative(const std::wstring& path) const;
+    bool journal_ready();
+    bool record_added(const std::wstring& path);
+    bool record_new_folders(const std::wstring& folder);
+    bool back_up_entry(const entry_paths& p);
+    uint32_t replace_launcher(ZipHandle zip, const entry_paths& p);
+    void flush_unpacked();
     // Runs the access-code dialog; IDCANCEL when the user gave up.
     INT_PTR ask_for_access_code(std::wstring& title_key);
 
@@ -89,4 +102,6 @@ private:
     COLORREF m_border_colour = 0;
 
     std::atomic<bool> m_worker_finished{false};
+    std::unique_ptr<update_journal> m_journal;
+    std::vector<std::wstring> m_unpacked; // what this run unpacked, flushed before "Version"
 };

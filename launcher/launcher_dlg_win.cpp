@@ -245,7 +245,12 @@ bool CZekLauncherDlg::prepare_backup_folder() {
 }
 
 void CZekLauncherDlg::delete_backup_folder() {
-    // Only ever the backup folder itself, and no link found in it is followed.
+    // Never while the journal still names files in it that are not back in place (the
+    // next start puts them back); only ever the backup folder itself, and no link found in
+    // it is followed.
+    m_journal.reset();
+    if (path_exists(journal_path(g_product.program_folder())))
+        return;
     const std::wstring folder = backup_folder();
     if (!folder.empty())
         delete_tree(folder);
@@ -284,7 +289,18 @@ void CZekLauncherDlg::thread_launcher() {
     std::wstring closing;
     if (failures == 0) {
         closing = load_string(IDS_ALL_UP_TO_DATE);
+        // Every new file reaches the disk before the version says it is there; from the
+        // commit on, a cut-off run is finished at the next start, not undone.
+        flush_unpacked();
+        if (m_journal)
+            m_journal->commit();
         const LONG code = write_hklm_string(g_product.registry_key(), L"Version", m_server_version);
+        if (m_journal) {
+            m_journal.reset();
+            journal_contents journal;
+            if (read_journal(g_product.program_folder(), journal))
+                clear_journal(g_product.program_folder(), journal);
+        }
         if (code != ERROR_SUCCESS) {
             const std::wstring text =
                 format_text(L"\n%s. error code = %d", load_string(IDS_VERSION_REG_FAIL).c_str(),

@@ -107,23 +107,6 @@ entry_paths derive_entry_paths(const FileInfo& entry, const std::wstring& progra
     return p;
 }
 
-std::wstring rollback_target(const std::wstring& backup_path, const std::wstring& program_folder,
-                             const std::wstring& local_version) {
-    // Only the backup folder's own prefix goes: a release folder named like the version, or a
-    // file name containing it, must keep its place.
-    const std::wstring root = program_folder + L"\\" + local_version + L"\\";
-    if (backup_path.size() <= root.size() || backup_path.compare(0, root.size(), root) != 0)
-        return std::wstring();
-    return program_folder + L"\\" + backup_path.substr(root.size());
-}
-
-std::wstring rollback_display_name(const std::wstring& target, const std::wstring& program_folder) {
-    const std::wstring root = program_folder + L"\\";
-    if (target.compare(0, root.size(), root) == 0)
-        return target.substr(root.size());
-    return target;
-}
-
 params_steps normalise_params(const std::wstring& text, const std::wstring& url_prefix,
                               const std::wstring& title_prefix) {
     params_steps s;

@@ -53,14 +53,6 @@ entry_paths derive_entry_paths(const FileInfo& entry, const std::wstring& progra
                                const std::wstring& local_version, const std::wstring& download_path,
                                const std::wstring& server_version);
 
-// ---- rollback
-
-// Where a backed-up file goes back to (empty when the path is not inside the backup folder
-// program folder\local version), and how it is shown.
-std::wstring rollback_target(const std::wstring& backup_path, const std::wstring& program_folder,
-                             const std::wstring& local_version);
-std::wstring rollback_display_name(const std::wstring& target, const std::wstring& program_folder);
-
 // ---- remote-access parameter
 
 struct params_steps {

@@ -231,6 +231,24 @@ bool delete_file(const std::wstring& path) {
     return !path.empty() && ::DeleteFileW(path.c_str());
 }
 
+bool read_file_bytes(const std::wstring& path, size_t max_bytes, std::string& out) {
+    out.clear();
+    unique_hfile file = open_for_read(path);
+    LARGE_INTEGER size = {};
+    if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
+        static_cast<uint64_t>(size.QuadPart) > max_bytes)
+        return false;
+    return read_bytes(file.get(), static_cast<size_t>(size.QuadPart), out);
+}
+
+bool flush_file(const std::wstring& path) {
+    // Only a handle with write access can be flushed.
+    unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && ::FlushFileBuffers(file.get());
+}
+
 bool is_link(const std::wstring& path) {
     const DWORD attributes =
         path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());

@@ -38,6 +38,10 @@ bool is_folder(const std::wstring& path);
 bool ensure_folder(const std::wstring& path);
 bool delete_folder(const std::wstring& path);
 bool delete_file(const std::wstring& path);
+// The whole file when it holds at most `max_bytes`.
+bool read_file_bytes(const std::wstring& path, size_t max_bytes, std::string& out);
+// Writes what the system still caches of the file to the disk.
+bool flush_file(const std::wstring& path);
 // A junction or symbolic link (of a file or a folder).
 bool is_link(const std::wstring& path);
 // Deletes a file or a folder with everything in it, never following a link: a link met on the

@@ -91,23 +91,6 @@ TEST(EntryPaths, ArchiveEntryAndLauncherArchive) {
     EXPECT_EQ(L"P\\OrvexLauncher", p.target);
 }
 
-TEST(Rollback, TargetsAndShownNames) {
-    const std::wstring p = L"C:\\P";
-    EXPECT_EQ(L"C:\\P\\bin\\engine.dll",
-              rollback_target(L"C:\\P\\1.0.0.4\\bin\\engine.dll", p, L"1.0.0.4"));
-    // Only the backup folder's prefix goes: a release folder or a file named like the version
-    // keeps its place.
-    EXPECT_EQ(L"C:\\P\\lib\\1.0\\core.dll",
-              rollback_target(L"C:\\P\\1.0\\lib\\1.0\\core.dll", p, L"1.0"));
-    EXPECT_EQ(L"C:\\P\\0.0.0.0.dll",
-              rollback_target(L"C:\\P\\0.0.0.0\\0.0.0.0.dll", p, L"0.0.0.0"));
-    // Nothing outside the backup folder is ever a source.
-    EXPECT_EQ(L"", rollback_target(L"C:\\P\\1.0x\\a.dll", p, L"1.0"));
-    EXPECT_EQ(L"", rollback_target(L"C:\\Q\\1.0\\a.dll", p, L"1.0"));
-    EXPECT_EQ(L"", rollback_target(L"C:\\P\\1.0\\", p, L"1.0"));
-    EXPECT_EQ(L"bin\\engine.dll", rollback_display_name(L"C:\\P\\bin\\engine.dll", p));
-}
-
 TEST(Params, Normalisation) {
     const std::wstring url = L"orvexlauncher.fenwa.service.host://param=";
     const std::wstring title = L"Fenwa Launcher - ";

@@ -54,12 +54,17 @@ TEST(BatchScripts, PathsAreQuotedAndPercentSignsDoubled) {
 
 TEST(BatchScripts, UpdaterText) {
     const std::wstring plain = updater_script_text(L"C:\\P\\L.exe", L"C:\\P\\L.exe_", false);
-    EXPECT_EQ(L":Repeat \r\n"
-              L"if exist \"C:\\P\\L.exe\" del /f /s /q \"C:\\P\\L.exe\" \r\n"
-              L"if exist \"C:\\P\\L.exe\" goto Repeat \r\n"
-              L"move \"C:\\P\\L.exe_\" \"C:\\P\\L.exe\" \r\n",
-              plain);
-    EXPECT_EQ(plain + L"timeout /t 1 \r\nstart \"\" \"C:\\P\\L.exe\" \r\n",
+    const std::wstring head = L"set tries=0 \r\n"
+                              L":Repeat \r\n"
+                              L"move /y \"C:\\P\\L.exe_\" \"C:\\P\\L.exe\" >nul 2>&1 \r\n"
+                              L"if not exist \"C:\\P\\L.exe_\" goto Moved \r\n"
+                              L"set /a tries+=1 \r\n"
+                              L"if %tries% geq 15 goto End \r\n"
+                              L"ping -n 2 127.0.0.1 >nul \r\n"
+                              L"goto Repeat \r\n"
+                              L":Moved \r\n";
+    EXPECT_EQ(head + L":End \r\n", plain);
+    EXPECT_EQ(head + L"timeout /t 1 \r\nstart \"\" \"C:\\P\\L.exe\" \r\n:End \r\n",
               updater_script_text(L"C:\\P\\L.exe", L"C:\\P\\L.exe_", true));
     EXPECT_NE(std::wstring::npos, updater_script_text(L"C:\\5%\\L.exe", L"C:\\5%\\L.exe_", true)
                                       .find(L"start \"\" \"C:\\5%%\\L.exe\" \r\n"));

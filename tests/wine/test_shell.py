@@ -234,8 +234,10 @@ class SelfUpdate(Scenario):
         script = self.p.script("self_updater.bat")
         installed = PUBLIC_FOLDER + "\\FenwaLauncher.exe"
         self.assertEqual(
-            (':Repeat \r\nif exist "{0}" del /f /s /q "{0}" \r\nif exist "{0}" goto Repeat \r\n'
-             'move "{0}_" "{0}" \r\ntimeout /t 1 \r\nstart "" "{0}" \r\n').format(installed),
+            ('set tries=0 \r\n:Repeat \r\nmove /y "{0}_" "{0}" >nul 2>&1 \r\n'
+             'if not exist "{0}_" goto Moved \r\nset /a tries+=1 \r\n'
+             'if %tries% geq 15 goto End \r\nping -n 2 127.0.0.1 >nul \r\ngoto Repeat \r\n'
+             ':Moved \r\ntimeout /t 1 \r\nstart "" "{0}" \r\n:End \r\n').format(installed),
             script.decode("ascii"))
 
     def test_equal_or_lower_version_is_skipped(self):
@@ -349,13 +351,14 @@ class KoreanUserName(Scenario):
         self.check_scripts(self.p.script("self_updater.bat"), self.p.script("self_delete.bat"))
 
     def check_scripts(self, updater, removal):
+        self.assertTrue(updater.startswith(b"set tries=0"), updater[:20])
+        self.assertTrue(removal.startswith(b":Repeat"), removal[:20])
         for script in (updater, removal):
-            self.assertTrue(script.startswith(b":Repeat"), script[:20])
             text = script.decode("ascii")  # the folders by their short names
             self.assertIn("~", text)
         # The file names stay long: the updater creates the installed launcher by its name.
-        self.assertRegex(updater.decode("ascii"), r'move "[^"]*~[^"]*\\FenwaLauncher\.exe_" '
-                                                  r'"[^"]*\\FenwaLauncher\.exe" \r\n')
+        self.assertRegex(updater.decode("ascii"), r'move /y "[^"]*~[^"]*\\FenwaLauncher\.exe_" '
+                                                  r'"[^"]*\\FenwaLauncher\.exe" >nul 2>&1 \r\n')
         self.assertIn(b'\\FenwaLauncher*.exe"', removal)
 
 
@@ -363,8 +366,9 @@ class KoreanUserNameKoreanSystem(KoreanUserName):
     env = winetest.build_locale("ko_KR")
 
     def check_scripts(self, updater, removal):
+        self.assertTrue(updater.startswith(b"set tries=0"), updater[:20])
+        self.assertTrue(removal.startswith(b":Repeat"), removal[:20])
         for script in (updater, removal):
-            self.assertTrue(script.startswith(b":Repeat"), script[:20])
             self.assertIn("\\%s\\" % KOREAN_USER, script.decode("cp949"))
         self.assertIn(('del /f /q "C:\\users\\%s\\Downloads\\FenwaLauncher*.exe"'
                        % KOREAN_USER).encode("cp949"), removal)

@@ -1,0 +1,185 @@
+"""A run cut off at any moment of an update loses nothing: the launcher is killed at many
+moments spread over every phase of an update (and of its rollback); the next start with the
+server unreachable must leave the old release or, once the run had committed, the new one,
+with "Version" agreeing; a start with the server back then installs the new release.
+
+FENWA_KILL_MOMENTS=all runs every moment (the default); a number runs that many, spread."""
+
+import os
+import random
+import shutil
+import signal
+import time
+
+import winetest
+from http_server import Response, TestServer
+from launcher_env import URL_PREFIX
+from pipeline_env import DOWNLOAD_PATH, Release, host_version
+from test_pipeline import HOST_ENV, VERSION_KEY, Scenario
+
+OLDER_EXE = os.path.join(winetest.BUILD, "win", "older", "FenwaLauncher.exe")
+JOURNAL = "~update.journal"
+NOT_RELEASE = {"FenwaHostSvr.starts.log", "self_delete.bat", "self_updater.bat"}
+SLOW = ("a/f02.txt", "a/b/f09.txt", "f16.txt")  # archives the server delays
+BIG = "big.dat"
+
+
+def release(version, text, launcher):
+    rnd = random.Random(text)
+    with open(os.path.join(winetest.BUILD, "win", "FenwaHostSvr.exe"), "rb") as f:
+        host = f.read()
+    files = {"FenwaHostSvr.exe": host if text == "old" else host + b"\0" * 16,
+             "FenwaLauncher.exe": launcher,
+             BIG: bytes(rnd.getrandbits(8) for _ in range(1 << 20)) * 24}
+    for i in range(20):
+        folder = ("a/b/" if i % 3 == 2 else "a/") if i % 3 else ""
+        files["%sf%02d.txt" % (folder, i)] = ("%s %d\r\n" % (text, i)).encode() * (i + 1)
+    if text == "new":
+        files["newdir/sub/added.txt"] = b"only in the new release"
+    versions = {"FenwaHostSvr.exe": host_version()}
+    pack = {"p1.txt": ("pack 1 " + text).encode(), "deep/p2.txt": ("pack 2 " + text).encode()}
+    if text == "new":
+        pack["deep/p3.txt"] = b"pack 3 only new"
+    return Release(version, files, versions, archives={"pack.zip": pack})
+
+
+def expected_tree(rel):
+    out = {name.replace("/", os.sep): data for name, data in rel.files.items()}
+    for name, entries in rel.archives.items():
+        for entry, data in entries.items():
+            out[os.path.join(name[:-4], entry.replace("/", os.sep))] = data
+    return out
+
+
+def tree(folder):
+    out = {}
+    for base, dirs, files in os.walk(folder):
+        for name in files:
+            rel = os.path.relpath(os.path.join(base, name), folder)
+            if rel not in NOT_RELEASE:
+                with open(os.path.join(base, name), "rb") as f:
+                    out[rel] = f.read()
+        for name in dirs:
+            if not os.listdir(os.path.join(base, name)):
+                out[os.path.relpath(os.path.join(base, name), folder) + os.sep] = b""
+    return out
+
+
+class KillAtAnyMoment(Scenario):
+    def setUp(self):
+        super().setUp()
+        with open(winetest.EXE, "rb") as f, open(OLDER_EXE, "rb") as g:
+            self.old = release("1.0", "old", f.read())
+            self.new = release("2.0", "new", g.read())
+        self.old_tree, self.new_tree = expected_tree(self.old), expected_tree(self.new)
+
+    def serve(self, rel, skip=()):
+        shutil.rmtree(self.root, ignore_errors=True)
+        rel.publish(self.root, skip=skip)
+
+    def log_tail(self, start):
+        with open(self.p.log_path(), "rb") as f:
+            f.seek(start)
+            return f.read().decode("utf-8", "replace")
+
+    def moments(self):
+        """(name, phase, trigger) where trigger(log text, server, folder) says when to kill."""
+        base = "/%s/2.0/" % DOWNLOAD_PATH
+        out = [("file list read", "before the first backup",
+                 lambda log, s, f: "Request filelist.lst from server" in log)]
+        for n in (1, 4, 8, 13, 19):
+            out.append(("after entry %d" % n, "between entries",
+                        lambda log, s, f, n=n: log.count("download and unzip success.") >= n))
+        for name in SLOW:
+            out.append(("download of " + name, "between a backup move and its download",
+                        lambda log, s, f, name=name: s.requests_for(base + name + ".zip")))
+        out.append(("unpacking " + BIG, "during unpacking",
+                    lambda log, s, f: os.path.exists(os.path.join(f, BIG)) and
+                    os.path.getsize(os.path.join(f, BIG)) < len(self.new.files[BIG]) and
+                    s.requests_for(base + BIG + ".zip")))
+        out.append(("unpacking the launcher", "during the launcher's unpacking",
+                    lambda log, s, f: os.path.exists(os.path.join(f, "FenwaLauncher.exe.new"))))
+        out.append(("after the last file", "after the last file, before Version",
+                    lambda log, s, f: "Total : " in log))
+        out.append(("after Version", "during the backup clean-up",
+                    lambda log, s, f: "final params = " in log))
+        for n in (1, 8):
+            out.append(("rollback line %d" % n, "during a rollback",
+                        lambda log, s, f, n=n: log.count("] rollback : ") >= n))
+        return out
+
+    def test_every_moment_leaves_one_whole_release(self):
+        folder = self.p.program_folder
+        self.serve(self.old)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_launcher(URL_PREFIX + "K0")
+        self.assertEqual(self.old_tree, tree(folder))
+        self.p.wait_idle(30)
+        snapshot = os.path.join(self.p.path, "old-release")
+        shutil.copytree(folder, snapshot, symlinks=True)
+
+        moments = self.moments()
+        wanted = os.environ.get("FENWA_KILL_MOMENTS", "all")
+        if wanted != "all":
+            step = max(1, len(moments) // max(1, int(wanted)))
+            moments = moments[::step][:int(wanted)]
+        hit = []
+        for name, phase, trigger in moments:
+            with self.subTest(moment=name):
+                shutil.rmtree(folder)
+                shutil.copytree(snapshot, folder, symlinks=True)
+                self.p.reg_add(VERSION_KEY, "Version", "1.0")
+                rollback = phase == "during a rollback"
+                self.serve(self.new, skip=("pack.zip",) if rollback else ())
+                routes = {}
+                for slow in SLOW:
+                    path = os.path.join(self.root, DOWNLOAD_PATH, "2.0", slow + ".zip")
+                    with open(path, "rb") as f:
+                        routes["/%s/2.0/%s.zip" % (DOWNLOAD_PATH, slow)] = Response(
+                            body=f.read(), delay=0.6)
+                start = os.path.getsize(self.p.log_path())
+                with TestServer(routes, http_port=80, https_port=443,
+                                static_root=self.root) as server:
+                    proc, _, _ = self.p.start(self.p.exe, [URL_PREFIX + "K1"])
+                    deadline = time.monotonic() + 60
+                    fired = False
+                    while time.monotonic() < deadline and proc.poll() is None:
+                        if trigger(self.log_tail(start), server, folder):
+                            fired = True
+                            break
+                        time.sleep(0.005)
+                    os.killpg(proc.pid, signal.SIGKILL)
+                    proc.wait()
+                self.assertTrue(fired, "the moment came before the run ended")
+                launcher = self.p.installed("FenwaLauncher.exe")
+                self.assertIn(launcher, (self.old.files["FenwaLauncher.exe"],
+                                         self.new.files["FenwaLauncher.exe"]),
+                              "a whole launcher at its path at every moment")
+                journal = os.path.join(folder, JOURNAL)
+                committed = os.path.exists(journal) and b"\ncommit\n" in open(journal, "rb").read()
+                self.p.wait_idle(30)
+
+                # The server is gone: the start repairs on its own.
+                self.run_launcher(URL_PREFIX + "K2")
+                self.p.wait_idle(30)
+                state = tree(folder)
+                version = self.p.installed_version()
+                if committed:
+                    self.assertEqual(("2.0", self.new_tree), (version, state))
+                else:
+                    self.assertIn((version, state), [("1.0", self.old_tree),
+                                                     ("2.0", self.new_tree)])
+                self.assertFalse(os.path.exists(journal))
+                hit.append((name, phase, "new" if version == "2.0" else "old"))
+
+                # The server is back with the whole release.
+                self.serve(self.new)
+                with TestServer(http_port=80, https_port=443, static_root=self.root):
+                    self.run_launcher(URL_PREFIX + "K3")
+                self.p.wait_idle(30)
+                self.assertEqual(("2.0", self.new_tree), (self.p.installed_version(), tree(folder)))
+        phases = sorted({h[1] for h in hit})
+        print("\nkill test: %d kill moments, %d phases: %s" % (len(hit), len(phases),
+                                                              "; ".join(phases)))
+        for h in hit:
+            print("  %-28s %-40s -> %s release" % h)
