@@ -153,3 +153,41 @@ void text_accumulator::append_chunk(const char* data, size_t size) {
         size = static_cast<size_t>(static_cast<const char*>(zero) - data);
     m_bytes.append(data, size);
 }
+
+uint64_t body_limit(const transfer_limits& limits, bool download) {
+    return download ? limits.max_download_bytes : limits.max_text_bytes;
+}
+
+transfer_clock::transfer_clock(const transfer_limits& limits, bool download, uint64_t start_ms)
+    : m_window_ms(download ? limits.progress_window_ms : limits.text_deadline_ms),
+      m_window_bytes(download ? limits.progress_min_bytes : UINT64_MAX),
+      m_deadline(start_ms + m_window_ms) {}
+
+bool transfer_clock::on_data(uint64_t now_ms, uint64_t total_bytes) {
+    if (now_ms >= m_deadline)
+        return false;
+    if (total_bytes - m_window_base >= m_window_bytes) {
+        m_window_base = total_bytes;
+        m_deadline = now_ms + m_window_ms;
+    }
+    return true;
+}
+
+std::wstring too_large_text(int64_t elapsed_ms, uint64_t limit) {
+    return L"Response too large. elapsed = " + std::to_wstring(elapsed_ms) + L"ms. limit = " +
+           std::to_wstring(limit) + L" bytes.";
+}
+
+std::wstring too_slow_text(const transfer_limits& limits, bool download, int64_t elapsed_ms,
+                           uint64_t received) {
+    std::wstring text = L"Response too slow. elapsed = " + std::to_wstring(elapsed_ms) +
+                        L"ms. received " + std::to_wstring(received) + L" bytes. limit = ";
+    if (download)
+        return text + std::to_wstring(limits.progress_min_bytes) + L" bytes in every " +
+               std::to_wstring(limits.progress_window_ms) + L"ms.";
+    return text + L"the whole body in " + std::to_wstring(limits.text_deadline_ms) + L"ms.";
+}
+
+std::wstring write_failed_text(uint32_t code, const std::wstring& error_text) {
+    return L"WriteFile failed. error code = " + std::to_wstring(code) + L"(" + error_text + L")";
+}

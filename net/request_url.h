@@ -8,6 +8,23 @@
 #include <deque>
 #include <string>
 
+// Bounds on a response that no sane release reaches, so that a broken or hostile server runs
+// into them instead of the customer's memory, disk or time (README.md, "HTTP client"). A
+// request that passes one fails with status -1 and a text naming it, and keeps nothing partial.
+struct transfer_limits {
+    // The largest sane text, a file list of some thousand lines, is a few hundred KiB.
+    uint64_t max_text_bytes = uint64_t(4) << 20;
+    // Far above any host program archive; a caller that knows the size passes it instead.
+    uint64_t max_download_bytes = uint64_t(1) << 30;
+    // For the whole text, from the request's start: the largest sane one needs ~20 kbit/s,
+    // less than a remote-support session does.
+    uint32_t text_deadline_ms = 120000;
+    // Each window must bring this much (~9 kbit/s): a big archive on a slow but live link
+    // completes, a drip of a byte now and then fails.
+    uint32_t progress_window_ms = 60000;
+    uint64_t progress_min_bytes = uint64_t(64) << 10;
+};
+
 struct RequestParam {
     RequestParam(std::wstring host_, int32_t port_, std::wstring path_,
                  std::wstring method_ = L"GET", uint8_t is_https_ = 1,
@@ -30,6 +47,7 @@ struct RequestParam {
     int32_t elapsed_ms = 0; // written only when a response body was read to the end
     std::wstring download_file;
     uint64_t bytes_written = 0; // running total over every call on this record
+    transfer_limits limits;     // e.g. limits.max_download_bytes for a download of known size
 };
 
 void request_url(RequestParam& param);
@@ -73,6 +91,32 @@ bool is_read_status(int32_t status);
 int32_t parse_status_code(const std::wstring& text);
 // A mis-decoded byte-order mark (U+00EF U+00BB U+00BF) at the start of the text is removed.
 void strip_decoded_bom(std::wstring& text);
+
+// The most body bytes a response may bring.
+uint64_t body_limit(const transfer_limits& limits, bool download);
+
+// When a response has been too slow. A text has one deadline: text_deadline_ms after the
+// request's start. A download has a window of progress_window_ms that must bring
+// progress_min_bytes; a new window opens as soon as they are in. Bytes that arrive after a
+// deadline do not save it. Times are milliseconds on any steady clock.
+class transfer_clock {
+public:
+    transfer_clock(const transfer_limits& limits, bool download, uint64_t start_ms);
+    // Call with the running total when data arrives; false once the deadline has passed.
+    bool on_data(uint64_t now_ms, uint64_t total_bytes);
+    uint64_t deadline_ms() const { return m_deadline; }
+
+private:
+    uint64_t m_window_ms;
+    uint64_t m_window_bytes; // a text's window never fills: its deadline never moves
+    uint64_t m_deadline;
+    uint64_t m_window_base = 0;
+};
+
+std::wstring too_large_text(int64_t elapsed_ms, uint64_t limit);
+std::wstring too_slow_text(const transfer_limits& limits, bool download, int64_t elapsed_ms,
+                           uint64_t received);
+std::wstring write_failed_text(uint32_t code, const std::wstring& error_text);
 
 // Collects a text response chunk by chunk. Each chunk loses a leading UTF-8 byte-order mark
 // and is taken up to its first zero byte. The buffer starts at the announced length and grows

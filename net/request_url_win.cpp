@@ -50,7 +50,18 @@ void set_dword_option(HINTERNET handle, DWORD option, DWORD value) {
 // What the body becomes: the file, or the text accumulated in memory.
 class body_sink {
 public:
-    body_sink(RequestParam& param, size_t announced) : m_param(param), m_text(announced) {}
+    body_sink(RequestParam& param, size_t announced)
+        : m_param(param), m_text(param.download_file.empty() ? announced : 0) {}
+    // A body that did not arrive whole leaves no file behind: the callers would take a cut
+    // archive for the real one.
+    ~body_sink() {
+        if (m_created) {
+            m_file.reset();
+            ::DeleteFileW(m_param.download_file.c_str());
+        }
+    }
+    body_sink(const body_sink&) = delete;
+    body_sink& operator=(const body_sink&) = delete;
 
     // False after a failure has been written into the record.
     bool write(const char* data, DWORD size) {
@@ -61,14 +72,22 @@ public:
         if (!m_file && !open_file())
             return false;
         DWORD written = 0;
-        ::WriteFile(m_file.get(), data, size, &written, nullptr);
+        const BOOL ok = ::WriteFile(m_file.get(), data, size, &written, nullptr);
         m_param.bytes_written += written;
-        return true;
+        if (ok && written == size)
+            return true;
+        // A short write that reports success leaves the same cut file; on a disk file its
+        // likeliest cause is a full volume.
+        const DWORD code = ok ? ERROR_DISK_FULL : ::GetLastError();
+        m_param.text = write_failed_text(code, get_error_text(code));
+        m_param.status = -1;
+        return false;
     }
 
     void finish() {
         if (!m_param.download_file.empty()) {
             m_file.reset();
+            m_created = false;
             m_param.text.clear();
             return;
         }
@@ -93,12 +112,14 @@ private:
             m_param.status = -1;
             return false;
         }
+        m_created = true;
         return true;
     }
 
     RequestParam& m_param;
     text_accumulator m_text;
     unique_hfile m_file;
+    bool m_created = false;
 };
 
 void perform(RequestParam& param) {
@@ -178,23 +199,40 @@ void perform(RequestParam& param) {
     if (!is_read_status(param.status))
         return;
 
-    if (!param.download_file.empty())
-        ensure_folder(split_path(param.download_file, path_folder));
-    param.text.clear();
-
     DWORD announced = 0;
     DWORD announced_size = sizeof(announced);
     const bool has_length =
         ::HttpQueryInfoW(h.request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
                          &announced, &announced_size, nullptr) != FALSE;
+    const bool download = !param.download_file.empty();
+    const uint64_t limit = body_limit(param.limits, download);
+    if (has_length && announced > limit) {
+        param.status = -1;
+        param.text = too_large_text(elapsed_since(start), limit);
+        return;
+    }
+
+    if (download)
+        ensure_folder(split_path(param.download_file, path_folder));
+    param.text.clear();
     body_sink sink(param, has_length ? announced : k_default_text_capacity);
+    transfer_clock clock(param.limits, download, start);
     std::vector<char> chunk(k_read_chunk);
     uint64_t received = 0;
     for (;;) {
+        // Only what has arrived is read: InternetReadFile waits until it has filled the whole
+        // buffer, so a drip of a byte now and then would hold it far past any deadline. Each
+        // wait here lasts one receive time-out at most. (Lowering the time-out to the time left
+        // would not help: Wine ignores a change made after the send.)
+        DWORD available = 0;
         DWORD got = 0;
-        if (!::InternetReadFile(h.request.get(), chunk.data(), static_cast<DWORD>(chunk.size()),
-                                &got)) {
-            // A body cut off by a time-out or a reset must not pass for a complete one.
+        BOOL ok = ::InternetQueryDataAvailable(h.request.get(), &available, 0, 0);
+        if (ok && available > 0)
+            ok = ::InternetReadFile(h.request.get(), chunk.data(),
+                                    std::min(available, static_cast<DWORD>(chunk.size())), &got);
+        if (!ok) {
+            // A body cut off by a time-out or a reset must not pass for a complete one. Either
+            // call's failure is the read's, under the text the callers have always logged.
             const DWORD code = ::GetLastError();
             param.status = static_cast<int32_t>(code);
             param.text = format_text(L"InternetReadFile failed. elapsed = %ldms. error code = "
@@ -206,6 +244,16 @@ void perform(RequestParam& param) {
         if (got == 0)
             break;
         received += got;
+        if (received > limit) {
+            param.status = -1;
+            param.text = too_large_text(elapsed_since(start), limit);
+            return;
+        }
+        if (!clock.on_data(::GetTickCount64(), received)) {
+            param.status = -1;
+            param.text = too_slow_text(param.limits, download, elapsed_since(start), received);
+            return;
+        }
         if (!sink.write(chunk.data(), got))
             return;
     }

@@ -257,4 +257,55 @@ TEST(RequestUrl, NullChunkIgnored) {
     EXPECT_EQ("abc", acc.bytes());
 }
 
+// Feeds the clock `bytes` every `every_ms` until `until_ms`; returns when it failed, or -1.
+int64_t first_failure(transfer_clock clock, uint64_t bytes, uint64_t every_ms, uint64_t until_ms) {
+    uint64_t total = 0;
+    for (uint64_t now = every_ms; now <= until_ms; now += every_ms) {
+        total += bytes;
+        if (!clock.on_data(now, total))
+            return static_cast<int64_t>(now);
+    }
+    return -1;
+}
+
+TEST(RequestUrl, TextHasOneDeadlineFromTheStart) {
+    const transfer_limits limits;
+    transfer_clock clock(limits, false, 5000);
+    EXPECT_TRUE(clock.on_data(5000 + 119999, uint64_t(1) << 30));
+    EXPECT_EQ(5000u + 120000, clock.deadline_ms()) << "data does not move it";
+    EXPECT_FALSE(clock.on_data(5000 + 120000, 1));
+    EXPECT_EQ(120000, first_failure(transfer_clock(limits, false, 0), 1, 20000, 3600000));
+}
+
+TEST(RequestUrl, DownloadMustProgressInEveryWindow) {
+    const transfer_limits limits; // 64 KiB in every 60 s
+    // A slow but live link (2 KiB/s) runs for a day; a drip fails with its first window.
+    EXPECT_EQ(-1, first_failure(transfer_clock(limits, true, 0), 2048, 1000, 86400000));
+    EXPECT_EQ(60000, first_failure(transfer_clock(limits, true, 0), 1, 20000, 3600000));
+    // Just below the rate fails, in whichever window first falls short.
+    EXPECT_EQ(60000, first_failure(transfer_clock(limits, true, 0), 1000, 1000, 3600000));
+
+    transfer_clock clock(limits, true, 0);
+    EXPECT_TRUE(clock.on_data(10000, 65536));
+    EXPECT_EQ(70000u, clock.deadline_ms()) << "a window opens when the last one is full";
+    EXPECT_TRUE(clock.on_data(69999, 65536 + 65535));
+    EXPECT_EQ(70000u, clock.deadline_ms());
+    // Bytes that arrive after the deadline do not save it.
+    EXPECT_FALSE(clock.on_data(70500, 65536 + 65536 + 10000));
+}
+
+TEST(RequestUrl, FailureTextsNameTheBound) {
+    const transfer_limits limits;
+    EXPECT_EQ(L"Response too large. elapsed = 17ms. limit = 4194304 bytes.",
+              too_large_text(17, 4194304));
+    EXPECT_EQ(L"Response too slow. elapsed = 120003ms. received 6 bytes. limit = the whole body "
+              L"in 120000ms.",
+              too_slow_text(limits, false, 120003, 6));
+    EXPECT_EQ(L"Response too slow. elapsed = 60001ms. received 3 bytes. limit = 65536 bytes in "
+              L"every 60000ms.",
+              too_slow_text(limits, true, 60001, 3));
+    EXPECT_EQ(L"WriteFile failed. error code = 112(Disk full.)",
+              write_failed_text(112, L"Disk full."));
+}
+
 } // namespace

@@ -9,6 +9,8 @@
         "/lie": Response(body=b"x" * 5000, content_length=10),
         "/raw": Response(raw=b"HTTP/1.0 200 OK\\r\\n\\r\\nbody"),
         "/stall": Response(raw=b"HTTP/1.0 200 OK\\r\\n\\r\\npart", hang=True),
+        "/endless": Response(content_length=False, stream=endless()),  # never ends
+        "/drip": Response(content_length=False, stream=drip(0.5)),      # a byte each 0.5 s
         "/who": lambda req: (200, {}, req.body),              # computed per request
     }
     with TestServer(routes, http_port=0, https_port=0, static_root=folder) as server:
@@ -41,11 +43,13 @@ class Response:
     content_length: True announces the body's length, False announces none (the end of the
     body is the end of the connection), an int announces that number whatever the body is.
     delay: seconds to wait before answering. hang: accept and never answer (until the
-    server stops). raw: bytes sent as they are instead of a formed response.
+    server stops). raw: bytes sent as they are instead of a formed response. stream: a
+    function of the server's stop event giving the pieces sent after the body, one by one
+    (see endless and drip), until they end, the client goes or the server stops.
     """
 
     def __init__(self, status=200, body=b"", headers=None, content_length=True, delay=0.0,
-                 hang=False, raw=None):
+                 hang=False, raw=None, stream=None):
         self.status = status
         self.body = body.encode("utf-8") if isinstance(body, str) else bytes(body)
         self.headers = dict(headers or {})
@@ -53,6 +57,25 @@ class Response:
         self.delay = delay
         self.hang = hang
         self.raw = raw
+        self.stream = stream
+
+
+def endless(piece=b"x" * 65536):
+    """A stream of the same piece for ever."""
+    def pieces(stopping):
+        while not stopping.is_set():
+            yield piece
+    return pieces
+
+
+def drip(interval, piece=b"x", count=None):
+    """A stream of one piece every `interval` seconds, `count` times or for ever."""
+    def pieces(stopping):
+        sent = 0
+        while (count is None or sent < count) and not stopping.wait(interval):
+            yield piece
+            sent += 1
+    return pieces
 
 
 class Request:
@@ -149,6 +172,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         if self.command != "HEAD":
             self.wfile.write(resp.body)
+        if resp.stream is not None and self.command != "HEAD":
+            try:
+                for piece in resp.stream(owner._stopping):
+                    self.wfile.write(piece)
+                    self.wfile.flush()
+            except OSError:
+                pass  # the client hung up, which is what a bounded client does
 
 
 for _method in METHODS:

@@ -6,10 +6,12 @@ import os
 import re
 import shutil
 import socket
+import subprocess
+import time
 import unittest
 
 import winetest
-from http_server import Response, TestServer
+from http_server import Response, TestServer, drip, endless
 
 PROBE = os.path.join(winetest.HELPERS, "http_probe.exe")
 LOCAL = "127.0.0.1"
@@ -59,9 +61,12 @@ def _escape(value):
 
 
 def probe(host=LOCAL, port=0, path="", method=None, https=0, body=None, download=None,
-          full_url=None, timeout_ms=None, headers=(), fallback=False, run_timeout=60):
-    """Runs one request_url call in the module's prefix and returns the record as a dict."""
+          full_url=None, timeout_ms=None, headers=(), fallback=False, run_timeout=60, limits=None):
+    """Runs one request_url call in the module's prefix and returns the record as a dict.
+    limits: the probe's bound options without their dashes, e.g. {"text-deadline": 2000}."""
     args = ["--host", host, "--port", port, "--path", path, "--https", https]
+    for name, value in sorted((limits or {}).items()):
+        args += ["--" + name, value]
     for name, value in (("--method", method), ("--body", body), ("--download", download),
                         ("--full-url", full_url), ("--timeout", timeout_ms)):
         if value is not None:
@@ -295,14 +300,8 @@ class HttpExchange(ServerTest):
         self.assertLess(int(m.group(1)), 5000, "refused at once")
 
 
-class HttpDownload(ServerTest):
-    blob = bytes((i * 7 + i // 251) % 256 for i in range(10000))  # zeros and marks included
-    routes = {
-        "/blob.zip": Response(body=blob),
-        "/bom.zip": Response(body=BOM + b"\x00rest"),
-        "/empty.zip": Response(body=b""),
-        "/missing.zip": (404, {}, b"no such archive"),
-    }
+class DownloadTest(ServerTest):
+    """Gives each test its own download folder, C:\\dl\\<test name>."""
 
     def setUp(self):
         super().setUp()
@@ -314,6 +313,16 @@ class HttpDownload(ServerTest):
 
     def unix(self, *parts):
         return os.path.join(self.folder, *parts)
+
+
+class HttpDownload(DownloadTest):
+    blob = bytes((i * 7 + i // 251) % 256 for i in range(10000))  # zeros and marks included
+    routes = {
+        "/blob.zip": Response(body=blob),
+        "/bom.zip": Response(body=BOM + b"\x00rest"),
+        "/empty.zip": Response(body=b""),
+        "/missing.zip": (404, {}, b"no such archive"),
+    }
 
     def test_download_replaces_an_existing_file(self):
         with open(self.unix("a.zip"), "wb") as f:
@@ -369,6 +378,113 @@ class HttpDownload(ServerTest):
         r = probe(port=self.server.http_port, path="/blob.zip", download=target)
         self.assertEqual(-1, r["status"])
         self.assertEqual("error=" + target + "\n\nfail to CreateFile().", r["text"])
+
+
+TOO_LARGE_RE = r"^Response too large\. elapsed = \d+ms\. limit = %d bytes\.$"
+TOO_SLOW_RE = r"^Response too slow\. elapsed = (\d+)ms\. received (\d+) bytes\. limit = %s\.$"
+MiB = 1 << 20
+
+
+def can_mount():
+    """Root inside run_all.py's private mount namespace: a mount there is seen by no one else."""
+    return os.geteuid() == 0 and bool(os.environ.get("FENWA_IN_NETNS"))
+
+
+class HttpBounds(DownloadTest):
+    """Servers that send without end, drip, or overrun a disk: each request ends within the
+    stated time with status -1 and a text naming the bound, and leaves no partial file."""
+    big = bytes(i % 251 for i in range(256 * 1024))
+    routes = {
+        "/endless": Response(content_length=False, stream=endless()),
+        "/overlong": Response(body=b"0123456789", content_length=10, stream=endless()),
+        "/announced": Response(raw=b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\nsome" % (8 * MiB),
+                               hang=True),
+        "/drip": Response(content_length=False, stream=drip(0.5)),
+        "/trickle": Response(content_length=10 * 1024, stream=drip(0.3, b"t" * 1024, 10)),
+        "/big.zip": Response(body=big),
+    }
+
+    def timed_probe(self, within, **kw):
+        t0 = time.monotonic()
+        r = probe(port=self.server.http_port, run_timeout=within + 30, **kw)
+        self.assertLess(time.monotonic() - t0, within, r)
+        return r
+
+    def test_endless_text_stops_at_4_MiB(self):
+        r = self.timed_probe(20, path="/endless")
+        self.assertEqual(-1, r["status"])
+        self.assertRegex(r["text"], TOO_LARGE_RE % (4 * MiB))
+        self.assertEqual(0, r["elapsed_ms"])
+        # Far past its Content-Length: Wine hands over all that arrives, Windows stops at it.
+        r = self.timed_probe(20, path="/overlong")
+        if r["status"] == 200:
+            self.assertEqual("0123456789", r["text"])
+        else:
+            self.assertEqual(-1, r["status"])
+            self.assertRegex(r["text"], TOO_LARGE_RE % (4 * MiB))
+
+    def test_announced_length_beyond_the_bound_fails_before_reading(self):
+        # The server then says nothing more: waiting for it would take the 5 s time-out.
+        with open(self.unix("kept.zip"), "wb") as f:
+            f.write(b"keep me")
+        r = self.timed_probe(5, path="/announced", timeout_ms=5000, download=self.win("kept.zip"),
+                             limits={"max-download": MiB})
+        self.assertEqual(-1, r["status"])
+        self.assertRegex(r["text"], TOO_LARGE_RE % MiB)
+        with open(self.unix("kept.zip"), "rb") as f:
+            self.assertEqual(b"keep me", f.read(), "nothing arrived, nothing replaced")
+
+    def test_endless_download_stops_at_its_bound_and_leaves_no_file(self):
+        with open(self.unix("a.zip"), "wb") as f:
+            f.write(b"old")
+        r = self.timed_probe(20, path="/endless", download=self.win("a.zip"),
+                             limits={"max-download": MiB})
+        self.assertEqual(-1, r["status"])
+        self.assertRegex(r["text"], TOO_LARGE_RE % MiB)
+        self.assertGreater(r["bytes_written"], MiB - 4096)
+        self.assertLessEqual(r["bytes_written"], MiB)
+        self.assertEqual([], os.listdir(self.folder))
+
+    def test_drip_fails_at_the_deadline(self):
+        # A byte every 0.5 s never trips the 1.5 s receive time-out; the deadline ends it.
+        r = self.timed_probe(10, path="/drip", timeout_ms=1500, limits={"text-deadline": 2000})
+        self.assertEqual(-1, r["status"])
+        m = re.match(TOO_SLOW_RE % "the whole body in 2000ms", r["text"])
+        self.assertTrue(m, r["text"])
+        self.assertGreaterEqual(int(m.group(1)), 2000)
+        self.assertLess(int(m.group(1)), 2000 + 1500, "at most one receive time-out late")
+        r = self.timed_probe(10, path="/drip", timeout_ms=1500, download=self.win("d.zip"),
+                             limits={"window-ms": 2000, "window-bytes": 1024})
+        self.assertEqual(-1, r["status"])
+        m = re.match(TOO_SLOW_RE % "1024 bytes in every 2000ms", r["text"])
+        self.assertTrue(m, r["text"])
+        self.assertLess(int(m.group(1)), 2000 + 1500)
+        self.assertFalse(os.path.exists(self.unix("d.zip")))
+
+    def test_slow_but_live_download_completes(self):
+        # 1 KiB every 0.3 s for 3 s, twice as long as the window: each window brings its 2 KiB.
+        r = self.timed_probe(15, path="/trickle", download=self.win("t.zip"),
+                             limits={"window-ms": 1500, "window-bytes": 2048})
+        self.assertEqual((200, "", 10 * 1024), (r["status"], r["text"], r["bytes_written"]))
+        self.assertGreater(r["elapsed_ms"], 1500)
+        with open(self.unix("t.zip"), "rb") as f:
+            self.assertEqual(b"t" * 10 * 1024, f.read())
+
+    @unittest.skipUnless(can_mount(), "needs root in run_all.py's private mount namespace")
+    def test_write_failure_on_a_full_disk(self):
+        full = self.unix("full")
+        os.makedirs(full)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", full], check=True)
+        try:
+            r = self.timed_probe(20, path="/big.zip", download=self.win("full", "big.zip"))
+            self.assertEqual(-1, r["status"])
+            m = re.match(r"^WriteFile failed\. error code = (\d+)\((.+)\)$", r["text"], re.S)
+            self.assertTrue(m, r["text"])
+            self.assertEqual("112", m.group(1), "ERROR_DISK_FULL")
+            self.assertLess(r["bytes_written"], len(self.big))
+            self.assertEqual([], os.listdir(full), "the cut file is deleted")
+        finally:
+            subprocess.run(["umount", full], check=False)
 
 
 @unittest.skipUnless(can_bind(80, 443), "ports 80 and 443 need the private network namespace")

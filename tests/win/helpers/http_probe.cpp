@@ -2,6 +2,7 @@
 // non-ASCII as \u escapes) for the Wine tests.
 //   http_probe --host H --port N --path P --method M --https 0|1 --body B --download FILE
 //              --full-url URL --timeout MS --header LINE ... [--fallback]
+//              --max-text N --max-download N --text-deadline MS --window-ms MS --window-bytes N
 // Values may hold \r, \n, \t, \\ and \uXXXX escapes, so that header line ends and Korean
 // text pass through any command-line code page. --fallback retries the way the launcher's
 // callers do: over HTTP on port 80 when an HTTPS request on 443 brought no text.
@@ -78,6 +79,7 @@ int wmain(int argc, wchar_t** argv) {
     long long timeout = -1;
     bool fallback = false;
     std::deque<std::wstring> headers;
+    transfer_limits limits;
     for (int i = 1; i < argc; ++i) {
         const std::wstring name = argv[i];
         if (name == L"--fallback") {
@@ -109,6 +111,16 @@ int wmain(int argc, wchar_t** argv) {
             timeout = std::wcstoll(value.c_str(), nullptr, 10);
         else if (name == L"--header")
             headers.push_back(value);
+        else if (name == L"--max-text")
+            limits.max_text_bytes = std::wcstoull(value.c_str(), nullptr, 10);
+        else if (name == L"--max-download")
+            limits.max_download_bytes = std::wcstoull(value.c_str(), nullptr, 10);
+        else if (name == L"--text-deadline")
+            limits.text_deadline_ms = std::wcstoul(value.c_str(), nullptr, 10);
+        else if (name == L"--window-ms")
+            limits.progress_window_ms = std::wcstoul(value.c_str(), nullptr, 10);
+        else if (name == L"--window-bytes")
+            limits.progress_min_bytes = std::wcstoull(value.c_str(), nullptr, 10);
         else {
             std::fprintf(stderr, "unknown option\n");
             return 2;
@@ -118,6 +130,7 @@ int wmain(int argc, wchar_t** argv) {
     RequestParam p(host, port, path, method, static_cast<uint8_t>(is_https), headers, body,
                    download);
     p.full_url = full_url;
+    p.limits = limits;
     if (timeout >= 0)
         p.timeout_ms = static_cast<uint32_t>(timeout);
     request_url(p);
