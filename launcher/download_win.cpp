@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "app/product_config.h"
 #include "launcher/launcher_dlg.h"
 #include "launcher/update_journal_win.h"
@@ -68,6 +70,12 @@ int CZekLauncherDlg::download_server_files() {
         RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1, {}, L"",
                            p.downloaded_archive);
         param.path = p.server_path;
+        // An archive is hardly larger than what it holds (deflate adds at most a few bytes
+        // per block; an archive entry is listed with its own size): more is not this file.
+        if (entry.size >= 0)
+            param.limits.max_download_bytes =
+                std::min<uint64_t>(param.limits.max_download_bytes,
+                                   static_cast<uint64_t>(entry.size) + entry.size / 8 + (1u << 20));
         request_url(param);
         if (param.status != 200) {
             SCLOG(3, fn, L"%serror = %d", prefix.c_str(), param.status);
@@ -182,7 +190,8 @@ bool CZekLauncherDlg::back_up_entry(const entry_paths& p) {
         return record_added(p.local_item);
     if (!p.is_archive)
         ensure_folder(p.backup_folder);
-    if (!journal_ready() || !m_journal->record_move(relative(p.local_item), relative(p.backup_item)))
+    if (!journal_ready() ||
+        !m_journal->record_move(relative(p.local_item), relative(p.backup_item)))
         return false;
     // A file that cannot be moved (held open) is left to fail at its unpacking.
     ::MoveFileW(p.local_item.c_str(), p.backup_item.c_str());

@@ -16,18 +16,19 @@ int CZekLauncherDlg::rollback_files() {
     if (path_exists(journal_path(program_folder))) {
         if (!read_journal(program_folder, journal))
             ++failed;
-        const undo_result r = undo_changes(program_folder, journal, false, [&](const undo_progress& p) {
-            m_progress.SetPos(p.index);
-            m_count.SetTextF(L"%d / %d", p.index + 1, n);
-            m_log_view.AddLine(k_colour_default, L"rollback : %s", p.shown.c_str());
-            SCLOG(0, fn, L"rollback : %s", p.shown.c_str());
-            m_status.SetText(L"rollback : " + p.shown);
-            if (!p.ok) {
-                SCLOG(0, fn, L"rollback : %s failed.", p.shown.c_str());
-                ++failed;
-            }
-            ::Sleep(50);
-        });
+        const undo_result r =
+            undo_changes(program_folder, journal, false, [&](const undo_progress& p) {
+                m_progress.SetPos(p.index);
+                m_count.SetTextF(L"%d / %d", p.index + 1, n);
+                m_log_view.AddLine(k_colour_default, L"rollback : %s", p.shown.c_str());
+                SCLOG(0, fn, L"rollback : %s", p.shown.c_str());
+                m_status.SetText(L"rollback : " + p.shown);
+                if (!p.ok) {
+                    SCLOG(0, fn, L"rollback : %s failed.", p.shown.c_str());
+                    ++failed;
+                }
+                ::Sleep(50);
+            });
         if (failed == 0)
             clear_journal(program_folder, journal);
         (void)r;

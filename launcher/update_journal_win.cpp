@@ -186,11 +186,10 @@ bool recover_unfinished_update(const std::wstring& program_folder,
               cleared ? L"finished." : L"could not be finished.");
         return cleared;
     }
-    const undo_result r =
-        undo_changes(program_folder, journal, true, [](const undo_progress& p) {
-            SCLOG(p.ok ? 0 : 3, k_fn_recover, L"restore : %s%s", p.shown.c_str(),
-                  p.ok ? L"" : L" failed.");
-        });
+    const undo_result r = undo_changes(program_folder, journal, true, [](const undo_progress& p) {
+        SCLOG(p.ok ? 0 : 3, k_fn_recover, L"restore : %s%s", p.shown.c_str(),
+              p.ok ? L"" : L" failed.");
+    });
     if (r.restore_failures > 0) {
         SCLOG(3, k_fn_recover,
               L"update %s -> %s cut off: %d old files could not be put back; the backup is "

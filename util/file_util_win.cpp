@@ -244,8 +244,8 @@ bool read_file_bytes(const std::wstring& path, size_t max_bytes, std::string& ou
 bool flush_file(const std::wstring& path) {
     // Only a handle with write access can be flushed.
     unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file && ::FlushFileBuffers(file.get());
 }
 

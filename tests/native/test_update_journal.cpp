@@ -16,9 +16,10 @@ std::string lines(std::initializer_list<journal_record> records) {
 } // namespace
 
 TEST(UpdateJournal, RoundTripAndCutOffLastLine) {
-    const std::string bytes = lines({{journal_op::begin, L"1.0", L"1.1"},
-                                     {journal_op::move, L"bin\\engine.dat", L"1.0\\bin\\engine.dat"},
-                                     {journal_op::add, L"새 폴더", L""}});
+    const std::string bytes =
+        lines({{journal_op::begin, L"1.0", L"1.1"},
+               {journal_op::move, L"bin\\engine.dat", L"1.0\\bin\\engine.dat"},
+               {journal_op::add, L"새 폴더", L""}});
     journal_contents j = parse_journal(bytes);
     EXPECT_TRUE(j.has_begin);
     EXPECT_EQ(L"1.0", j.from_version);
@@ -39,13 +40,22 @@ TEST(UpdateJournal, RoundTripAndCutOffLastLine) {
 
 TEST(UpdateJournal, RecordsThatCouldReachOutsideAreRefused) {
     const std::string begin = format_journal_record({journal_op::begin, L"1.0", L"1.1"});
-    const char* hostile[] = {
-        "move|..\\x|1.0\\x\n",      "move|a|1.0\\..\\..\\x\n",  "move|a|0.9\\a\n",
-        "move|C:\\Windows|1.0\\w\n", "move|\\\\srv\\s|1.0\\s\n", "move|a|1.0\n",
-        "add|..\n",                  "add|\\x\n",                "add|a:stream\n",
-        "add|1.0\n",                 "add|nul\n",                "add|a\\\\b\n",
-        "move|a|1.0\\a|extra\n",     "begin|1.0|2.0\n",          "delete|a\n",
-        "add|a\tb\n"};
+    const char* hostile[] = {"move|..\\x|1.0\\x\n",
+                             "move|a|1.0\\..\\..\\x\n",
+                             "move|a|0.9\\a\n",
+                             "move|C:\\Windows|1.0\\w\n",
+                             "move|\\\\srv\\s|1.0\\s\n",
+                             "move|a|1.0\n",
+                             "add|..\n",
+                             "add|\\x\n",
+                             "add|a:stream\n",
+                             "add|1.0\n",
+                             "add|nul\n",
+                             "add|a\\\\b\n",
+                             "move|a|1.0\\a|extra\n",
+                             "begin|1.0|2.0\n",
+                             "delete|a\n",
+                             "add|a\tb\n"};
     for (const char* line : hostile) {
         const journal_contents j = parse_journal(begin + line);
         EXPECT_TRUE(j.changes.empty()) << line;

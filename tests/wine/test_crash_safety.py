@@ -5,6 +5,7 @@ with "Version" agreeing; a start with the server back then installs the new rele
 
 FENWA_KILL_MOMENTS=all runs every moment (the default); a number runs that many, spread."""
 
+import hashlib
 import os
 import random
 import shutil
@@ -14,13 +15,13 @@ import time
 import winetest
 from http_server import Response, TestServer
 from launcher_env import URL_PREFIX
-from pipeline_env import DOWNLOAD_PATH, Release, host_version
+from pipeline_env import DOWNLOAD_PATH, Release, host_version, sample_release
 from test_pipeline import HOST_ENV, VERSION_KEY, Scenario
 
 OLDER_EXE = os.path.join(winetest.BUILD, "win", "older", "FenwaLauncher.exe")
 JOURNAL = "~update.journal"
 NOT_RELEASE = {"FenwaHostSvr.starts.log", "self_delete.bat", "self_updater.bat"}
-SLOW = ("a/f02.txt", "a/b/f09.txt", "f16.txt")  # archives the server delays
+SLOW = ("a/b/f02.txt", "f09.txt", "a/f16.txt")  # archives the server delays
 BIG = "big.dat"
 
 
@@ -30,24 +31,31 @@ def release(version, text, launcher):
         host = f.read()
     files = {"FenwaHostSvr.exe": host if text == "old" else host + b"\0" * 16,
              "FenwaLauncher.exe": launcher,
-             BIG: bytes(rnd.getrandbits(8) for _ in range(1 << 20)) * 24}
+             # Each file of the new release differs in size too: the launcher's identity test
+             # is size and FileVersion.
+             BIG: bytes(rnd.getrandbits(8) for _ in range(1 << 20)) * 24 + text.encode()}
     for i in range(20):
         folder = ("a/b/" if i % 3 == 2 else "a/") if i % 3 else ""
         files["%sf%02d.txt" % (folder, i)] = ("%s %d\r\n" % (text, i)).encode() * (i + 1)
-    if text == "new":
+    if text == "newer":
         files["newdir/sub/added.txt"] = b"only in the new release"
     versions = {"FenwaHostSvr.exe": host_version()}
     pack = {"p1.txt": ("pack 1 " + text).encode(), "deep/p2.txt": ("pack 2 " + text).encode()}
-    if text == "new":
+    if text == "newer":
         pack["deep/p3.txt"] = b"pack 3 only new"
     return Release(version, files, versions, archives={"pack.zip": pack})
 
 
+def digest(data):
+    return hashlib.sha256(data).hexdigest()[:16]
+
+
 def expected_tree(rel):
-    out = {name.replace("/", os.sep): data for name, data in rel.files.items()}
+    """Each file's relative path and a digest of its bytes (a failing comparison stays short)."""
+    out = {name.replace("/", os.sep): digest(data) for name, data in rel.files.items()}
     for name, entries in rel.archives.items():
         for entry, data in entries.items():
-            out[os.path.join(name[:-4], entry.replace("/", os.sep))] = data
+            out[os.path.join(name[:-4], entry.replace("/", os.sep))] = digest(data)
     return out
 
 
@@ -58,10 +66,10 @@ def tree(folder):
             rel = os.path.relpath(os.path.join(base, name), folder)
             if rel not in NOT_RELEASE:
                 with open(os.path.join(base, name), "rb") as f:
-                    out[rel] = f.read()
+                    out[rel] = digest(f.read())
         for name in dirs:
             if not os.listdir(os.path.join(base, name)):
-                out[os.path.relpath(os.path.join(base, name), folder) + os.sep] = b""
+                out[os.path.relpath(os.path.join(base, name), folder) + os.sep] = "empty"
     return out
 
 
@@ -70,7 +78,7 @@ class KillAtAnyMoment(Scenario):
         super().setUp()
         with open(winetest.EXE, "rb") as f, open(OLDER_EXE, "rb") as g:
             self.old = release("1.0", "old", f.read())
-            self.new = release("2.0", "new", g.read())
+            self.new = release("2.0", "newer", g.read())
         self.old_tree, self.new_tree = expected_tree(self.old), expected_tree(self.new)
 
     def serve(self, rel, skip=()):
@@ -108,6 +116,62 @@ class KillAtAnyMoment(Scenario):
                         lambda log, s, f, n=n: log.count("] rollback : ") >= n))
         return out
 
+    def kill_and_repair(self, name, phase, trigger, snapshot):
+        folder = self.p.program_folder
+        shutil.rmtree(folder)
+        shutil.copytree(snapshot, folder, symlinks=True)
+        self.p.reg_add(VERSION_KEY, "Version", "1.0")
+        rollback = phase == "during a rollback"
+        self.serve(self.new, skip=("pack.zip",) if rollback else ())
+        routes = {}
+        for slow in SLOW:
+            path = os.path.join(self.root, DOWNLOAD_PATH, "2.0", slow + ".zip")
+            with open(path, "rb") as f:
+                routes["/%s/2.0/%s.zip" % (DOWNLOAD_PATH, slow)] = Response(
+                    body=f.read(), delay=0.6)
+        start = os.path.getsize(self.p.log_path())
+        with TestServer(routes, http_port=80, https_port=443,
+                        static_root=self.root) as server:
+            proc, _, _ = self.p.start(self.p.exe, [URL_PREFIX + "K1"])
+            deadline = time.monotonic() + 60
+            fired = False
+            while time.monotonic() < deadline and proc.poll() is None:
+                if trigger(self.log_tail(start), server, folder):
+                    fired = True
+                    break
+                time.sleep(0.005)
+            if proc.poll() is None:
+                os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+        self.assertTrue(fired, "the moment %r came before the run ended" % name)
+        launcher = self.p.installed("FenwaLauncher.exe")
+        self.assertIn(launcher, (self.old.files["FenwaLauncher.exe"],
+                                 self.new.files["FenwaLauncher.exe"]),
+                      "a whole launcher at its path at every moment")
+        journal = os.path.join(folder, JOURNAL)
+        committed = os.path.exists(journal) and b"\ncommit\n" in open(journal, "rb").read()
+        self.p.wait_idle(30)
+
+        # The server is gone: the start repairs on its own.
+        self.run_launcher(URL_PREFIX + "K2")
+        self.p.wait_idle(30)
+        state = tree(folder)
+        version = self.p.installed_version()
+        if committed:
+            self.assertEqual(("2.0", self.new_tree), (version, state), name)
+        else:
+            self.assertIn((version, state), [("1.0", self.old_tree),
+                                             ("2.0", self.new_tree)], name)
+        self.assertFalse(os.path.exists(journal), name)
+
+        # The server is back with the whole release.
+        self.serve(self.new)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_launcher(URL_PREFIX + "K3")
+        self.p.wait_idle(30)
+        self.assertEqual(("2.0", self.new_tree), (self.p.installed_version(), tree(folder)), name)
+        return name, phase, "new" if version == "2.0" else "old"
+
     def test_every_moment_leaves_one_whole_release(self):
         folder = self.p.program_folder
         self.serve(self.old)
@@ -125,61 +189,99 @@ class KillAtAnyMoment(Scenario):
             moments = moments[::step][:int(wanted)]
         hit = []
         for name, phase, trigger in moments:
-            with self.subTest(moment=name):
-                shutil.rmtree(folder)
-                shutil.copytree(snapshot, folder, symlinks=True)
-                self.p.reg_add(VERSION_KEY, "Version", "1.0")
-                rollback = phase == "during a rollback"
-                self.serve(self.new, skip=("pack.zip",) if rollback else ())
-                routes = {}
-                for slow in SLOW:
-                    path = os.path.join(self.root, DOWNLOAD_PATH, "2.0", slow + ".zip")
-                    with open(path, "rb") as f:
-                        routes["/%s/2.0/%s.zip" % (DOWNLOAD_PATH, slow)] = Response(
-                            body=f.read(), delay=0.6)
-                start = os.path.getsize(self.p.log_path())
-                with TestServer(routes, http_port=80, https_port=443,
-                                static_root=self.root) as server:
-                    proc, _, _ = self.p.start(self.p.exe, [URL_PREFIX + "K1"])
-                    deadline = time.monotonic() + 60
-                    fired = False
-                    while time.monotonic() < deadline and proc.poll() is None:
-                        if trigger(self.log_tail(start), server, folder):
-                            fired = True
-                            break
-                        time.sleep(0.005)
-                    os.killpg(proc.pid, signal.SIGKILL)
-                    proc.wait()
-                self.assertTrue(fired, "the moment came before the run ended")
-                launcher = self.p.installed("FenwaLauncher.exe")
-                self.assertIn(launcher, (self.old.files["FenwaLauncher.exe"],
-                                         self.new.files["FenwaLauncher.exe"]),
-                              "a whole launcher at its path at every moment")
-                journal = os.path.join(folder, JOURNAL)
-                committed = os.path.exists(journal) and b"\ncommit\n" in open(journal, "rb").read()
-                self.p.wait_idle(30)
-
-                # The server is gone: the start repairs on its own.
-                self.run_launcher(URL_PREFIX + "K2")
-                self.p.wait_idle(30)
-                state = tree(folder)
-                version = self.p.installed_version()
-                if committed:
-                    self.assertEqual(("2.0", self.new_tree), (version, state))
-                else:
-                    self.assertIn((version, state), [("1.0", self.old_tree),
-                                                     ("2.0", self.new_tree)])
-                self.assertFalse(os.path.exists(journal))
-                hit.append((name, phase, "new" if version == "2.0" else "old"))
-
-                # The server is back with the whole release.
-                self.serve(self.new)
-                with TestServer(http_port=80, https_port=443, static_root=self.root):
-                    self.run_launcher(URL_PREFIX + "K3")
-                self.p.wait_idle(30)
-                self.assertEqual(("2.0", self.new_tree), (self.p.installed_version(), tree(folder)))
+            hit.append(self.kill_and_repair(name, phase, trigger, snapshot))
         phases = sorted({h[1] for h in hit})
         print("\nkill test: %d kill moments, %d phases: %s" % (len(hit), len(phases),
                                                               "; ".join(phases)))
         for h in hit:
             print("  %-28s %-40s -> %s release" % h)
+
+
+class Holder:
+    """A file held open without sharing by another program of the prefix, until stop()."""
+
+    def __init__(self, prefix, win_path, seconds):
+        self.prefix = prefix
+        self.stop_file = os.path.join(prefix.path, "drive_c", "stop-hold")
+        if os.path.exists(self.stop_file):
+            os.remove(self.stop_file)
+        self.proc, out, _ = prefix.start(prefix.helper("hold"),
+                                         ["file", win_path, "C:\\stop-hold", str(seconds)])
+        deadline = time.monotonic() + 30
+        while "held" not in winetest._read(out) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.held = "held" in winetest._read(out)
+
+    def stop(self):
+        open(self.stop_file, "w").close()
+        self.proc.wait(timeout=60)
+
+
+PUBLIC_FOLDER = "C:\\users\\Public\\Documents\\Fenwa\\FenwaLauncher"
+
+
+class HeldFiles(Scenario):
+    def test_a_rollback_that_cannot_restore_keeps_the_backup_for_the_next_start(self):
+        old = sample_release("4.0", "old", archive=False)
+        old.publish(self.root)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_launcher(URL_PREFIX + "H1")
+        self.p.wait_idle(20)
+
+        new = sample_release("4.1", "newer", archive=False)
+        new.publish(self.root, skip=("bin/engine.dat",))
+        late = {"/%s/4.1/bin/engine.dat.zip" % DOWNLOAD_PATH: Response(status=404, delay=3)}
+        with TestServer(late, http_port=80, https_port=443, static_root=self.root):
+            proc, _, _ = self.p.start(self.p.exe, [URL_PREFIX + "H2"])
+            deadline = time.monotonic() + 30
+            while "readme.txt (2/3) : download and unzip success." not in \
+                    "\n".join(self.p.log_lines()) and time.monotonic() < deadline:
+                time.sleep(0.02)
+            holder = Holder(self.p, PUBLIC_FOLDER + "\\readme.txt", 90)
+            self.assertTrue(holder.held)
+            try:
+                proc.wait(timeout=60)
+            finally:
+                holder.stop()
+        log = self.log("CZekLauncherDlg::rollback_files")
+        self.assertIn("rollback : readme.txt failed.", log)
+        self.assertIn("The backup is kept; the next start puts the files back.", log)
+        folder = self.p.program_folder
+        self.assertTrue(os.path.exists(os.path.join(folder, JOURNAL)))
+        self.assertTrue(os.path.exists(os.path.join(folder, "4.0", "readme.txt")))
+        self.assertEqual("4.0", self.p.installed_version())
+
+        self.p.wait_idle(20)
+        self.run_launcher(URL_PREFIX + "H3")  # no server: the start repairs first
+        for name, data in old.files.items():
+            self.assertEqual(data, self.p.installed(name), name)
+        self.assertFalse(os.path.exists(os.path.join(folder, JOURNAL)))
+        self.assertFalse(os.path.exists(os.path.join(folder, "4.0")))
+        self.assertIn("update 4.0 -> 4.1 cut off: undone.",
+                      self.log("recover_unfinished_update"))
+
+    def test_the_updater_gives_up_and_leaves_the_old_launcher(self):
+        installed = os.path.join(self.p.program_folder, "FenwaLauncher.exe")
+        os.makedirs(self.p.program_folder)
+        shutil.copy2(winetest.EXE, installed)
+        update = os.path.join(winetest.BUILD, "win", "update", "FenwaLauncher.exe")
+        with open(update, "rb") as f:
+            Release("7.0", {}).publish(self.root)
+            from pipeline_env import zip_one
+            zip_one(os.path.join(self.root, DOWNLOAD_PATH, "7.0", "FenwaLauncher.exe.zip"),
+                    "FenwaLauncher.exe", f.read())
+        holder = Holder(self.p, PUBLIC_FOLDER + "\\FenwaLauncher.exe", 90)
+        self.assertTrue(holder.held)
+        try:
+            with TestServer(http_port=80, https_port=443, static_root=self.root):
+                t0 = time.monotonic()
+                self.run_launcher(URL_PREFIX + "U1")  # stages the update and starts the updater
+                self.assertTrue(self.p.wait_idle(90), "the updater gives up by itself")
+                waited = time.monotonic() - t0
+        finally:
+            holder.stop()
+        with open(winetest.EXE, "rb") as f:
+            self.assertEqual(f.read(), self.p.installed("FenwaLauncher.exe"))
+        with open(update, "rb") as f:
+            self.assertEqual(f.read(), self.p.installed("FenwaLauncher.exe_"))
+        self.assertGreater(waited, 10, "it retried with pauses")

@@ -2,10 +2,14 @@
 texts that would name another folder, and the rollback's own paths."""
 
 import os
+import re
+import subprocess
+import unittest
 
-from http_server import TestServer
+from http_server import Response, TestServer, endless
 from launcher_env import URL_PREFIX, parsed
 from pipeline_env import DOWNLOAD_PATH, sample_release
+from test_http import can_mount
 from test_pipeline import VERSION_KEY, Scenario
 
 BAD_VERSIONS = ["..", "..\\Sentinel", ".", "<html><head><title>Hotel Wi-Fi</title></head></html>",
@@ -124,3 +128,56 @@ class RollbackPaths(Scenario):
                                              "be removed: ") for w in warnings), warnings)
             self.assertEqual(("1.0", b"old"), (self.p.installed_version(),
                                                self.p.installed("readme.txt")))
+
+
+class EndlessAndFailedWrites(Scenario):
+    def test_endless_responses_end_the_run_cleanly(self):
+        version_page = "/%s/version.html" % DOWNLOAD_PATH
+        with TestServer({version_page: Response(content_length=False, stream=endless())},
+                        http_port=80, https_port=443):
+            r = self.run_launcher(URL_PREFIX + "X1")
+        self.assertLess(r.elapsed, 60)
+        self.assertTrue(any(m.startswith("Response too large.")
+                            for m in self.log("CZekLauncherDlg::get_server_version")))
+        self.assertIsNone(self.p.installed_version())
+
+        # A listed archive that never ends fails at a bound drawn from its listed size.
+        release = sample_release("3.0", archive=False)
+        release.publish(self.root)
+        readme = "/%s/3.0/readme.txt.zip" % DOWNLOAD_PATH
+        size = len(release.files["readme.txt"])
+        with TestServer({readme: Response(content_length=False, stream=endless())},
+                        http_port=80, https_port=443, static_root=self.root):
+            r = self.run_launcher(URL_PREFIX + "X2")
+        self.assertLess(r.elapsed, 60)
+        log = self.log("CZekLauncherDlg::download_server_files")
+        self.assertTrue(any(m.startswith("readme.txt (2/3) : Response too large.")
+                            and "limit = %d bytes" % (size + size // 8 + (1 << 20)) in m
+                            for m in log), log)
+        self.assertFalse(os.path.exists(os.path.join(self.p.program_folder, "readme.txt.zip")))
+        self.assertIsNone(self.p.installed_version())
+
+    @unittest.skipUnless(can_mount(), "needs root in run_all.py's private mount namespace")
+    def test_a_failed_write_fails_its_entry_and_rolls_back(self):
+        old = sample_release("4.0", "old", archive=False)
+        old.publish(self.root)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_launcher(URL_PREFIX + "W1")
+        self.p.wait_idle(20)
+        full = os.path.join(self.p.program_folder, "full")
+        os.makedirs(full)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", full], check=True)
+        try:
+            new = release_with("4.1", {"full/big.dat": os.urandom(1 << 20)})
+            new.publish(self.root)
+            with TestServer(http_port=80, https_port=443, static_root=self.root):
+                self.run_launcher(URL_PREFIX + "W2")
+            log = self.log("CZekLauncherDlg::download_server_files")
+            self.assertTrue(any(re.match(r"full/big\.dat \(\d/4\) : WriteFile failed\. error "
+                                         r"code = 112\(", m) for m in log), log)
+            self.assertEqual([], os.listdir(full), "the cut archive is deleted")
+        finally:
+            subprocess.run(["umount", full], check=False)
+        for name, data in old.files.items():
+            self.assertEqual(data, self.p.installed(name), name)
+        self.assertEqual("4.0", self.p.installed_version())
