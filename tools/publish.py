@@ -4,6 +4,9 @@
   publish.py --release DIR --version V --out SERVER_ROOT [--launcher FenwaLauncher.exe]
              [--download-path download/Customer/program_kr] [--language 0412]
   publish.py --file-version FILE...      prints each file's FileVersion as the launcher reads it
+  publish.py keygen DIR                  a new release key: DIR/release-private.pem (PKCS#8,
+                                         owner-only) and DIR/release-public.pem
+  publish.py key-hex DIR/release-public.pem   the public key as the build setting takes it
 
 Under SERVER_ROOT/<download path>/ it writes:
   version.html              V, nothing else
@@ -12,16 +15,22 @@ Under SERVER_ROOT/<download path>/ it writes:
   V/<name>                  a release file that is itself a .zip: published as it is; the
                             launcher unpacks all of it into a folder named without ".zip"
   V/FenwaLauncher.exe.zip   with --launcher: the launcher's own update archive
+  V/release.sig.txt         with --sign-key DIR/release-private.pem: the signed statement of
+                            the release (README.md, "Signed releases"); --sequence N sets its
+                            sequence number (default: the time, above the live release's)
 
 The release is checked before anything is written, the version folder is built beside the
 live one and swapped in, and version.html is replaced last, so a launcher that reads the
 server meanwhile sees either the old release or the new one, never half of one.
 
-Python 3 standard library only.
+Python 3 standard library only, but for signing and keygen, which need the package
+"cryptography" (Debian: python3-cryptography).
 """
 
 import argparse
+import base64
 import filecmp
+import hashlib
 import mmap
 import os
 import shutil
@@ -557,16 +566,219 @@ def _write_bytes(path, data):
     os.replace(tmp, path)
 
 
+# ---------------------------------------------------------------- signing
+
+STATEMENT = "release.sig.txt"
+PRIVATE_KEY = "release-private.pem"
+PUBLIC_KEY = "release-public.pem"
+STATEMENT_HEADER = "fenwa-release 1"
+MAX_STATEMENT_NAME = 1024
+
+# SubjectPublicKeyInfo of an uncompressed P-256 point, up to the point's X and Y.
+_P256_SPKI_PREFIX = bytes.fromhex("3059301306072a8648ce3d020106082a8648ce3d030107034200" "04")
+_P256_P = 2 ** 256 - 2 ** 224 + 2 ** 192 + 2 ** 96 - 1
+_P256_B = 0x5AC635D8AA3A93E7B3EBBD55769886BC651D06B0CC53B0F63BCE3C3E27D2604B
+
+
+def _crypto():
+    try:
+        from cryptography.hazmat.primitives import hashes, serialization
+        from cryptography.hazmat.primitives.asymmetric import ec, utils
+    except ImportError:
+        raise PublishError("signing needs the Python package 'cryptography' "
+                           "(Debian: python3-cryptography; or pip install cryptography)")
+    return hashes, serialization, ec, utils
+
+
+def file_sha256(path):
+    """(size, lower-case hex SHA-256) of a file."""
+    h = hashlib.sha256()
+    size = 0
+    with open(path, "rb") as f:
+        while True:
+            block = f.read(1 << 20)
+            if not block:
+                return size, h.hexdigest()
+            size += len(block)
+            h.update(block)
+
+
+def statement_name_problem(name):
+    """Why a name cannot stand in a release statement as the launcher reads it, or None."""
+    if not name or len(name) > MAX_STATEMENT_NAME:
+        return "empty or longer than %d characters" % MAX_STATEMENT_NAME
+    if name[0] in " \t;#" or name[-1] in "/\\ " or name[0] in "/\\":
+        return "begins with a blank, ';', '#' or a separator, or ends with one"
+    if any(ord(c) < 0x20 or ord(c) == 0x7F or c in "|:" for c in name):
+        return "holds a control character, '|' or ':'"
+    if ".." in name.replace("\\", "/").split("/"):
+        return "holds a '..' segment"
+    return None
+
+
+def archive_members(path):
+    """[(name, size, sha256 hex)] of the files in a listed archive, as the launcher unpacks
+    them; raises PublishError for members the launcher would name otherwise."""
+    members, seen = [], set()
+    with zipfile.ZipFile(path) as z:
+        for info in z.infolist():
+            if info.filename.endswith("/"):
+                continue
+            name = info.filename
+            # Without the UTF-8 flag the launcher reads a name in the PC's ANSI code page.
+            if not info.flag_bits & 0x800 and any(ord(c) > 0x7E for c in name):
+                raise PublishError("member %r: a non-ASCII name without the UTF-8 flag cannot "
+                                   "be signed" % name)
+            problem = statement_name_problem(name)
+            if problem:
+                raise PublishError("member %r: %s" % (name, problem))
+            if name in seen:
+                raise PublishError("member %r is in the archive twice" % name)
+            seen.add(name)
+            h = hashlib.sha256()
+            size = 0
+            with z.open(info) as f:
+                for block in iter(lambda: f.read(1 << 20), b""):
+                    size += len(block)
+                    h.update(block)
+            members.append((name, size, h.hexdigest()))
+    return members
+
+
+def statement_bytes(version, sequence, files, members=(), launcher=None):
+    """The signed part of a statement. files: (name, size, sha, archive size, archive sha);
+    members: (archive name, member name, size, sha); launcher: (size, sha, archive size,
+    archive sha) or None."""
+    lines = [STATEMENT_HEADER, "version " + version, "sequence %d" % sequence]
+    lines += ["file %s|%d|%s|%d|%s" % f for f in files]
+    lines += ["member %s|%s|%d|%s" % m for m in members]
+    if launcher:
+        lines.append("launcher %d|%s|%d|%s" % launcher)
+    return ("\n".join(lines) + "\n").encode("utf-8")
+
+
+def signature_line(signature):
+    return b"signature " + signature.hex().encode("ascii") + b"\n"
+
+
+def load_signing_key(path):
+    """The private key of a PKCS#8 PEM file; PublishError unless it is an unencrypted P-256
+    key."""
+    _hashes, serialization, ec, _utils = _crypto()
+    try:
+        with open(path, "rb") as f:
+            key = serialization.load_pem_private_key(f.read(), password=None)
+    except (OSError, ValueError, TypeError) as e:
+        raise PublishError("signing key %s cannot be read as an unencrypted PEM private key "
+                           "(%s)" % (path, e))
+    if not isinstance(key, ec.EllipticCurvePrivateKey) or key.curve.name != "secp256r1":
+        raise PublishError("signing key %s is not an ECDSA P-256 key" % path)
+    return key
+
+
+def sign(key, data):
+    """The raw 64-byte r and s of an ECDSA P-256 signature over SHA-256(data)."""
+    hashes, _serialization, ec, utils = _crypto()
+    r, s = utils.decode_dss_signature(key.sign(data, ec.ECDSA(hashes.SHA256())))
+    return r.to_bytes(32, "big") + s.to_bytes(32, "big")
+
+
+def keygen(folder):
+    """Writes a new key pair into `folder`; never overwrites a key. Returns both paths."""
+    _hashes, serialization, ec, _utils = _crypto()
+    private, public = os.path.join(folder, PRIVATE_KEY), os.path.join(folder, PUBLIC_KEY)
+    for path in (private, public):
+        if os.path.lexists(path):
+            raise PublishError("%s exists; a release key is never overwritten" % path)
+    key = ec.generate_private_key(ec.SECP256R1())
+    private_pem = key.private_bytes(serialization.Encoding.PEM,
+                                    serialization.PrivateFormat.PKCS8,
+                                    serialization.NoEncryption())
+    public_pem = key.public_key().public_bytes(serialization.Encoding.PEM,
+                                               serialization.PublicFormat.SubjectPublicKeyInfo)
+    os.makedirs(folder, exist_ok=True)
+    for path, data, mode in ((private, private_pem, 0o600), (public, public_pem, 0o644)):
+        try:
+            fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
+        except FileExistsError:
+            raise PublishError("%s exists; a release key is never overwritten" % path)
+        try:
+            os.fchmod(fd, mode)  # whatever the umask
+            os.write(fd, data)
+            os.fsync(fd)
+        finally:
+            os.close(fd)
+    return private, public
+
+
+def public_key_xy(path):
+    """The 64 bytes X and Y of a P-256 public key in a SubjectPublicKeyInfo PEM file; raises
+    PublishError for anything else, a point off the curve included."""
+    try:
+        with open(path, encoding="ascii") as f:
+            text = f.read()
+    except (OSError, UnicodeDecodeError) as e:
+        raise PublishError("%s cannot be read (%s)" % (path, e))
+    begin, end = "-----BEGIN PUBLIC KEY-----", "-----END PUBLIC KEY-----"
+    if text.count(begin) != 1 or text.count(end) != 1 or text.find(begin) > text.find(end):
+        raise PublishError("%s is not a PEM public key" % path)
+    body = text[text.find(begin) + len(begin):text.find(end)]
+    try:
+        der = base64.b64decode("".join(body.split()), validate=True)
+    except ValueError:
+        raise PublishError("%s: the PEM body is not base64" % path)
+    if len(der) != len(_P256_SPKI_PREFIX) + 64 or not der.startswith(_P256_SPKI_PREFIX):
+        raise PublishError("%s is not an uncompressed ECDSA P-256 public key" % path)
+    xy = der[len(_P256_SPKI_PREFIX):]
+    x, y = int.from_bytes(xy[:32], "big"), int.from_bytes(xy[32:], "big")
+    if x >= _P256_P or y >= _P256_P or (y * y - (x ** 3 - 3 * x + _P256_B)) % _P256_P:
+        raise PublishError("%s: the point is not on the P-256 curve" % path)
+    return xy
+
+
+def live_sequence(base):
+    """The sequence of the release the server tree offers now, or 0."""
+    try:
+        with open(os.path.join(base, "version.html"), encoding="utf-8") as f:
+            version = f.read()
+        if version_text_problem(version):
+            return 0
+        with open(os.path.join(base, version, STATEMENT), "rb") as f:
+            for line in f.read(1 << 16).split(b"\n"):
+                if line.startswith(b"sequence ") and line[9:].isdigit():
+                    return int(line[9:])
+    except OSError:
+        pass
+    return 0
+
+
+def release_statement(version, sequence, entries, staging, launcher=None):
+    """The signed part of the statement of a release written into `staging`."""
+    files, members = [], []
+    for e in entries:
+        size, digest = file_sha256(e.path)
+        archive_size, archive_digest = file_sha256(os.path.join(staging,
+                                                                *e.archive_path.split("/")))
+        files.append((e.name, size, digest, archive_size, archive_digest))
+        if e.is_archive:
+            members += [(e.name,) + m for m in archive_members(e.path)]
+    own = None
+    if launcher:
+        own = file_sha256(launcher) + file_sha256(os.path.join(staging, LAUNCHER_EXE + ".zip"))
+    return statement_bytes(version, sequence, files, members, own)
+
+
 class Published:
     """What a publish wrote, for callers that show or check it."""
 
-    def __init__(self, base, version, entries, launcher_version, warnings):
+    def __init__(self, base, version, entries, launcher_version, warnings, sequence=None):
         self.base = base  # SERVER_ROOT/<download path>
         self.version = version
         self.folder = os.path.join(base, version)
         self.entries = entries
         self.launcher_version = launcher_version
         self.warnings = warnings
+        self.sequence = sequence  # of the signed statement; None when not signed
 
     def server_paths(self, download_path):
         """Every path below the server root that this release answers."""
@@ -576,6 +788,8 @@ class Published:
                   for e in self.entries]
         if self.launcher_version is not None:
             paths.append("%s/%s/%s.zip" % (download_path, self.version, LAUNCHER_EXE))
+        if self.sequence is not None:
+            paths.append("%s/%s/%s" % (download_path, self.version, STATEMENT))
         return sorted(set(paths))
 
 
@@ -585,8 +799,10 @@ def _inside(path, folder):
 
 
 def publish(release, version, out, launcher=None, download_path=DEFAULT_DOWNLOAD_PATH,
-            languages=()):
-    """Checks the release and writes the server tree; raises PublishError when refused."""
+            languages=(), sign_key=None, sequence=None):
+    """Checks the release and writes the server tree; raises PublishError when refused.
+    With sign_key (a private key file) the release is signed with `sequence` (default: the
+    time in seconds, above the live release's)."""
     problems = [p for p in (version_text_problem(version), download_path_problem(download_path))
                 if p]
     if not os.path.isdir(release):
@@ -598,10 +814,21 @@ def publish(release, version, out, launcher=None, download_path=DEFAULT_DOWNLOAD
         problems.append("the server tree would lie inside the release folder")
     if problems:
         raise PublishError("\n".join(problems))
+    key = load_signing_key(sign_key) if sign_key else None
+    if key:
+        live = live_sequence(base)
+        if sequence is None:
+            sequence = max(int(time.time()), live + 1)
+        elif not live < sequence < 2 ** 63:
+            raise PublishError("sequence %d must be above the live release's, %d (and below "
+                               "2**63): a launcher never goes back" % (sequence, live))
     entries, errors, warnings = scan_release(release, languages)
     more_errors, more_warnings = check_entries(entries, launcher)
     errors += more_errors
     warnings += more_warnings
+    if key:
+        errors += ["%s: cannot be signed: %s" % (e.name, statement_name_problem(e.name))
+                   for e in entries if statement_name_problem(e.name)]
     if errors:
         raise PublishError("\n".join(errors))
 
@@ -623,6 +850,9 @@ def publish(release, version, out, launcher=None, download_path=DEFAULT_DOWNLOAD
         if launcher:
             write_file_zip(launcher, os.path.join(staging, LAUNCHER_EXE + ".zip"), LAUNCHER_EXE)
             launcher_version = read_file_version(launcher, languages=languages)
+        if key:
+            text = release_statement(version, sequence, entries, staging, launcher)
+            _write_bytes(os.path.join(staging, STATEMENT), text + signature_line(sign(key, text)))
         # The live folder is swapped, not rewritten, so that a launcher downloading from it
         # meanwhile never meets a half-written archive.
         old = None
@@ -642,12 +872,35 @@ def publish(release, version, out, launcher=None, download_path=DEFAULT_DOWNLOAD
             shutil.rmtree(staging, ignore_errors=True)
     # Last: only now do launchers go looking for the new folder.
     _write_bytes(os.path.join(base, "version.html"), version.encode("utf-8"))
-    return Published(base, version, entries, launcher_version, warnings)
+    return Published(base, version, entries, launcher_version, warnings,
+                     sequence if key else None)
 
 
 # ---------------------------------------------------------------- command line
 
+def _key_command(argv):
+    """keygen DIR | key-hex PUBLIC_PEM"""
+    command = argv[0]
+    parser = argparse.ArgumentParser(prog="publish.py " + command)
+    parser.add_argument("path", metavar="DIR" if command == "keygen" else "PUBLIC_PEM")
+    args = parser.parse_args(argv[1:])
+    try:
+        if command == "keygen":
+            private, public = keygen(args.path)
+            print("wrote %s (keep it offline; readable by its owner only)\nwrote %s (build the "
+                  "launcher with: make FENWA_RELEASE_KEY=%s)" % (private, public, public))
+        else:
+            print(public_key_xy(args.path).hex())
+    except PublishError as e:
+        print("publish %s: %s" % (command, e), file=sys.stderr)
+        return 1
+    return 0
+
+
 def main(argv=None):
+    argv = sys.argv[1:] if argv is None else list(argv)
+    if argv and argv[0] in ("keygen", "key-hex"):
+        return _key_command(argv)
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--release", help="folder of the host program's files")
     parser.add_argument("--version", help="the server version, e.g. 1.0.0.5")
@@ -659,6 +912,10 @@ def main(argv=None):
                         "among version resources in several languages; default English)")
     parser.add_argument("--file-version", nargs="+", metavar="FILE",
                         help="print each file's FileVersion as the launcher reads it")
+    parser.add_argument("--sign-key", metavar="PRIVATE_PEM",
+                        help="sign the release with this key (made by: publish.py keygen DIR)")
+    parser.add_argument("--sequence", type=int,
+                        help="the signed release's sequence number (default: the time)")
     args = parser.parse_args(argv)
 
     if args.file_version:
@@ -669,7 +926,7 @@ def main(argv=None):
         parser.error("--release, --version and --out are needed")
     try:
         result = publish(args.release, args.version, args.out, args.launcher, args.download_path,
-                         args.language)
+                         args.language, args.sign_key, args.sequence)
     except PublishError as e:
         print("publish: refused, nothing written:", file=sys.stderr)
         for line in str(e).split("\n"):
@@ -683,6 +940,8 @@ def main(argv=None):
     if result.launcher_version is not None:
         print("  launcher archive %s.zip (FileVersion %s)" % (LAUNCHER_EXE,
                                                              result.launcher_version))
+    if result.sequence is not None:
+        print("  signed: %s, sequence %d" % (STATEMENT, result.sequence))
     return 0
 
 
