@@ -9,6 +9,9 @@
 
 FENWA_SERVER_HOST ?= 127.0.0.1
 FENWA_FILE_VERSION ?= 1.0.0.1
+# The publisher's public key (publish.py keygen DIR; DIR/release-public.pem): the launcher
+# then installs only releases signed with its private key. Empty: no key, no checks.
+FENWA_RELEASE_KEY ?=
 
 MINGW_CXX ?= x86_64-w64-mingw32-g++-posix
 WINDRES ?= x86_64-w64-mingw32-windres
@@ -87,12 +90,20 @@ $(NAT_OBJ)/%.o: %.cpp
 # Build settings reach the code and the resources through one generated header, rewritten
 # only when a setting changes so that nothing rebuilds needlessly.
 comma := ,
+FENWA_RELEASE_KEY_HEX := $(if $(strip $(FENWA_RELEASE_KEY)),$(shell python3 tools/publish.py \
+                           key-hex '$(strip $(FENWA_RELEASE_KEY))'))
+ifneq ($(strip $(FENWA_RELEASE_KEY)),)
+ifeq ($(FENWA_RELEASE_KEY_HEX),)
+$(error FENWA_RELEASE_KEY=$(FENWA_RELEASE_KEY) is not a release public key (see above))
+endif
+endif
 $(GEN)/build_config.h: FORCE
 	@mkdir -p $(dir $@)
 	@printf '%s\n' '#pragma once' \
 	    '#define FENWA_SERVER_HOST L"$(FENWA_SERVER_HOST)"' \
 	    '#define FENWA_FILE_VERSION_STR "$(FENWA_FILE_VERSION)"' \
-	    '#define FENWA_FILE_VERSION_NUM $(subst .,$(comma),$(FENWA_FILE_VERSION))' > $@.tmp
+	    '#define FENWA_FILE_VERSION_NUM $(subst .,$(comma),$(FENWA_FILE_VERSION))' \
+	    '#define FENWA_RELEASE_KEY_HEX "$(FENWA_RELEASE_KEY_HEX)"' > $@.tmp
 	@cmp -s $@.tmp $@ && rm -f $@.tmp || mv $@.tmp $@
 
 $(WIN_LIB_OBJS) $(WIN_ENTRY_OBJ) $(NATIVE_OBJS): | $(GEN)/build_config.h

@@ -1,0 +1,11 @@
+#pragma once
+// The publisher's release key built into this launcher (build setting FENWA_RELEASE_KEY):
+// the X and Y of an ECDSA P-256 public key. Without one the launcher installs what the
+// server lists, as it always has; with one, only releases signed with its private key.
+//
+// This unit holds nothing else, so that a launcher variant links its own copy, built with
+// another key, in place of the library's.
+#include <string>
+
+// 64 bytes, or empty when the launcher was built without a key.
+std::string built_in_release_key();
