@@ -5,6 +5,7 @@
 #include "app/launcher_app.h"
 #include "app/product_config.h"
 #include "app/self_update.h"
+#include "launcher/release_check_win.h"
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "util/win_util.h"
@@ -122,9 +123,25 @@ bool CZekLauncherApp::check_new_version_itself() {
     const std::wstring archive_path =
         launcher_archive_path(g_product.download_path(), server_version, g_product.program_name());
 
+    // With a release key only a launcher the signed statement names is staged.
+    release_statement statement;
+    const bool signed_only = has_release_key();
+    std::wstring problem;
+    if (signed_only && !fetch_release_statement(server_version, statement, problem)) {
+        SCLOG(3, k_fn_check, L"%s. skip self_update().", problem.c_str());
+        return false;
+    }
+    if (signed_only && !statement.has_launcher) {
+        SCLOG(2, k_fn_check, L"%s is not in the signed release %s. skip self_update().",
+              archive_path.c_str(), server_version.c_str());
+        return false;
+    }
+
     RequestParam download(g_product.server_host(), g_product.server_port, L"", L"GET", 1, {}, L"",
                           files.temp_archive);
     download.path = archive_path;
+    if (signed_only)
+        download.limits.max_download_bytes = statement.launcher.archive_size;
     request_url(download);
     SCLOG(0, k_fn_check, L"status = %d. full_url = %s", download.status, download.full_url.c_str());
     if (download.status != 200) {
@@ -132,6 +149,13 @@ bool CZekLauncherApp::check_new_version_itself() {
             delete_file(files.temp_archive);
         SCLOG(3, k_fn_check, L"%s file download failed.\n(error code = %d. %s)",
               archive_path.c_str(), download.status, download.text.c_str());
+        return false;
+    }
+    if (signed_only &&
+        !file_matches(files.temp_archive, archive_path, statement.launcher.archive_size,
+                      statement.launcher.archive_digest, problem)) {
+        delete_file(files.temp_archive);
+        SCLOG(3, k_fn_check, L"%s. skip self_update().", problem.c_str());
         return false;
     }
 
@@ -146,6 +170,12 @@ bool CZekLauncherApp::check_new_version_itself() {
     delete_file(files.temp_archive);
     if (unzipped != 0) {
         SCLOG(3, k_fn_check, L"UnzipItem() failed. %s", files.temp_archive.c_str());
+        return false;
+    }
+    if (signed_only && !file_matches(files.temp_exe, files.temp_exe, statement.launcher.size,
+                                     statement.launcher.digest, problem)) {
+        delete_file(files.temp_exe);
+        SCLOG(3, k_fn_check, L"%s. skip self_update().", problem.c_str());
         return false;
     }
 

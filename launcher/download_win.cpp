@@ -50,7 +50,8 @@ int CZekLauncherDlg::download_server_files() {
                                                  g_product.download_path(), m_server_version);
         const bool identical =
             static_cast<int64_t>(get_path_size(p.local_file)) == entry.size &&
-            get_file_version_string(p.local_file, L"FileVersion") == entry.version;
+            get_file_version_string(p.local_file, L"FileVersion") == entry.version &&
+            signed_identical(static_cast<size_t>(i), p, prefix);
         if (identical) {
             SCLOG(0, fn, L"%sskip", prefix.c_str());
             ++identical_count;
@@ -76,6 +77,7 @@ int CZekLauncherDlg::download_server_files() {
             param.limits.max_download_bytes =
                 std::min<uint64_t>(param.limits.max_download_bytes,
                                    static_cast<uint64_t>(entry.size) + entry.size / 8 + (1u << 20));
+        arm_signed_download(static_cast<size_t>(i), param);
         request_url(param);
         if (param.status != 200) {
             SCLOG(3, fn, L"%serror = %d", prefix.c_str(), param.status);
@@ -86,6 +88,10 @@ int CZekLauncherDlg::download_server_files() {
                 m_log_view.AddLine(k_colour_failure, L"%s", param.text.c_str());
             }
             m_log_view.AddLine(k_colour_failure, L"%s", load_string(IDS_DOWNLOAD_FAIL).c_str());
+            ++fail_count;
+            continue;
+        }
+        if (!signed_archive_matches(static_cast<size_t>(i), p, prefix)) {
             ++fail_count;
             continue;
         }
@@ -106,7 +112,7 @@ int CZekLauncherDlg::download_server_files() {
         else if (p.is_launcher_archive)
             code = record_added(p.target + L"_") ? UnzipItem(zip, 0, p.target + L"_") : 0x200;
         else if (p.is_archive)
-            code = UnzipAll(zip, p.target);
+            code = UnzipAll(zip, p.target, signed_unpack_observer());
         else
             code = UnzipItem(zip, 0, p.target);
         if (code != 0) {
@@ -123,6 +129,10 @@ int CZekLauncherDlg::download_server_files() {
         ReleaseZip(zip);
         delete_file(p.downloaded_archive);
         m_unpacked.push_back(p.is_launcher_archive ? p.target + L"_" : p.target);
+        if (!signed_install_matches(static_cast<size_t>(i), p, prefix)) {
+            ++fail_count;
+            continue;
+        }
         SCLOG(0, fn, L"%sdownload and unzip success.", prefix.c_str());
         m_log_view.AddLine(k_colour_normal, L"success");
     }

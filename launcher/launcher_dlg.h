@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 #include <string>
@@ -14,8 +15,12 @@
 #include "controls/rich_edit_ctrl_ex.h"
 #include "controls/sc_static.h"
 #include "launcher/pipeline_logic.h"
+#include "launcher/release_statement.h"
 #include "launcher/update_journal_win.h"
+#include "util/hash_worker_win.h"
 #include "zip/unzip.h"
+
+struct RequestParam;
 
 // Sent by the access-code dialog to the main window: wparam the code, lparam a
 // std::wstring* that receives the title key.
@@ -39,6 +44,8 @@ public:
     void get_local_version();
     bool get_server_version();
     bool get_server_filelist(std::wstring version);
+    // Only in a launcher with a release key: the signed statement of the server's release.
+    bool get_release_statement();
     int download_server_files();
     int rollback_files();
     bool parse_browser_title();
@@ -79,6 +86,14 @@ private:
     bool back_up_entry(const entry_paths& p);
     uint32_t replace_launcher(ZipHandle zip, const entry_paths& p);
     void flush_unpacked();
+    // The steps a release key adds to one entry (launcher/signed_entry_win.cpp); each passes
+    // when the run has no signed statement.
+    bool signed_identical(size_t index, const entry_paths& p, const std::wstring& prefix);
+    void arm_signed_download(size_t index, RequestParam& param);
+    bool signed_archive_matches(size_t index, const entry_paths& p, const std::wstring& prefix);
+    std::function<void(const std::wstring&)> signed_unpack_observer();
+    bool signed_install_matches(size_t index, const entry_paths& p, const std::wstring& prefix);
+    void signed_failure(const std::wstring& prefix, const std::wstring& problem);
     // Runs the access-code dialog; IDCANCEL when the user gave up.
     INT_PTR ask_for_access_code(std::wstring& title_key);
 
@@ -104,4 +119,7 @@ private:
     std::atomic<bool> m_worker_finished{false};
     std::unique_ptr<update_journal> m_journal;
     std::vector<std::wstring> m_unpacked; // what this run unpacked, flushed before "Version"
+    std::unique_ptr<release_statement> m_statement; // verified; only with a release key
+    std::vector<size_t> m_signed_index;             // file-list entry -> its signed file
+    std::unique_ptr<hash_worker> m_hasher;
 };

@@ -9,6 +9,7 @@
 #include "controls/colour.h"
 #include "controls/memory_dc_win.h"
 #include "launcher/about_dlg.h"
+#include "launcher/release_check_win.h"
 #include "log/sc_log.h"
 #include "res/resource.h"
 #include "util/draw_util_win.h"
@@ -277,7 +278,7 @@ void CZekLauncherDlg::thread_launcher() {
     }
 
     m_status.SetText(load_string(IDS_STATUS_FILELIST));
-    if (!get_server_filelist(m_server_version)) {
+    if (!get_server_filelist(m_server_version) || (has_release_key() && !get_release_statement())) {
         m_status.SetText(load_string(IDS_FILELIST_FAIL));
         close_on_failure();
         return;
@@ -295,6 +296,13 @@ void CZekLauncherDlg::thread_launcher() {
         if (m_journal)
             m_journal->commit();
         const LONG code = write_hklm_string(g_product.registry_key(), L"Version", m_server_version);
+        // Only a release installed whole raises the sequence a later one must not go below.
+        if (m_statement) {
+            const long stored = store_release_sequence(m_statement->sequence);
+            if (stored != ERROR_SUCCESS)
+                SCLOG(2, k_fn_thread, L"%s could not be stored. error code = %ld", k_sequence_value,
+                      stored);
+        }
         if (m_journal) {
             m_journal.reset();
             journal_contents journal;

@@ -353,6 +353,13 @@ std::vector<const signed_member*> members_of(const release_statement& statement,
     return out;
 }
 
+std::wstring mismatch_text(const std::wstring& what, uint64_t size, const sha256_digest& digest,
+                           uint64_t signed_size, const sha256_digest& signed_digest) {
+    return what + L" does not match the signed release: " + std::to_wstring(size) +
+           L" bytes, SHA-256 " + sha256_hex(digest) + L"; signed: " + std::to_wstring(signed_size) +
+           L" bytes, SHA-256 " + sha256_hex(signed_digest);
+}
+
 bool parse_sequence(const std::wstring& text, uint64_t& value) {
     value = 0;
     std::string narrow;

@@ -100,5 +100,9 @@ bool match_filelist(const release_statement& statement, const std::deque<FileInf
 std::vector<const signed_member*> members_of(const release_statement& statement,
                                              const std::wstring& archive);
 
+// "<what> does not match the signed release: <size> bytes, SHA-256 <hex>; signed: ..."
+std::wstring mismatch_text(const std::wstring& what, uint64_t size, const sha256_digest& digest,
+                           uint64_t signed_size, const sha256_digest& signed_digest);
+
 // The stored "ReleaseSequence": decimal digits only; anything else counts as none (0).
 bool parse_sequence(const std::wstring& text, uint64_t& value);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 
 // Bounds on a response that no sane release reaches, so that a broken or hostile server runs
@@ -46,6 +47,9 @@ struct RequestParam {
     std::wstring text;      // response body, or the error text of a failure
     int32_t elapsed_ms = 0; // written only when a response body was read to the end
     std::wstring download_file;
+    // Sees a download's bytes in order once they are written to the file (e.g. to hash them
+    // on the way); it must not throw.
+    std::function<void(const char* data, size_t size)> on_download_bytes;
     uint64_t bytes_written = 0; // running total over every call on this record
     transfer_limits limits;     // e.g. limits.max_download_bytes for a download of known size
 };

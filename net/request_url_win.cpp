@@ -74,8 +74,11 @@ public:
         DWORD written = 0;
         const BOOL ok = ::WriteFile(m_file.get(), data, size, &written, nullptr);
         m_param.bytes_written += written;
-        if (ok && written == size)
+        if (ok && written == size) {
+            if (m_param.on_download_bytes)
+                m_param.on_download_bytes(data, size);
             return true;
+        }
         // A short write that reports success leaves the same cut file; on a disk file its
         // likeliest cause is a full volume.
         const DWORD code = ok ? ERROR_DISK_FULL : ::GetLastError();

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "zip/zip_reader.h"
@@ -38,6 +39,8 @@ uint32_t GetZipEntry(ZipHandle handle, int index, ZipEntry* entry);
 uint32_t UnzipItem(ZipHandle handle, int index, const std::wstring& target);
 // Every entry to folder + "\" + name. Entries whose names could land outside `folder` are
 // refused and not written. Returns the first failure, or 0 when every entry was written.
-uint32_t UnzipAll(ZipHandle handle, const std::wstring& folder);
+// `written`, when given, is called with the path of each file once it is written and closed.
+uint32_t UnzipAll(ZipHandle handle, const std::wstring& folder,
+                  const std::function<void(const std::wstring& file)>& written = nullptr);
 // Closes the archive and frees the handle.
 uint32_t ReleaseZip(ZipHandle handle);

@@ -129,7 +129,9 @@ unique_hfile create_target(const std::wstring& path, DWORD attributes) {
     return file;
 }
 
-uint32_t extract_entry(zip_archive& zip, int index, const std::wstring& target) {
+// `written` receives the file's path once it is complete and closed (empty for a folder).
+uint32_t extract_entry(zip_archive& zip, int index, const std::wstring& target,
+                       std::wstring* written = nullptr) {
     if (index < 0 || index >= zip.reader.entry_count())
         return ZR_ARGS;
     zip_entry_info info;
@@ -159,6 +161,9 @@ uint32_t extract_entry(zip_archive& zip, int index, const std::wstring& target) 
         const FILETIME access = to_filetime(info.access_time);
         const FILETIME write = to_filetime(info.write_time);
         ::SetFileTime(file.get(), &creation, &access, &write);
+        file.reset();
+        if (written)
+            *written = plan.file_path;
         return ZR_OK;
     }
     // A half-written program file is worse than none: the caller's rollback restores only
@@ -221,7 +226,8 @@ uint32_t UnzipItem(ZipHandle handle, int index, const std::wstring& target) {
     return zip ? extract_entry(*zip, index, target) : code;
 }
 
-uint32_t UnzipAll(ZipHandle handle, const std::wstring& folder) {
+uint32_t UnzipAll(ZipHandle handle, const std::wstring& folder,
+                  const std::function<void(const std::wstring& file)>& written) {
     uint32_t code;
     zip_archive* zip = archive_of(handle, code);
     if (!zip)
@@ -232,10 +238,13 @@ uint32_t UnzipAll(ZipHandle handle, const std::wstring& folder) {
     for (int i = 0; i < count; ++i) {
         zip_entry_info info;
         code = zip->reader.describe(i, info);
+        std::wstring file;
         if (code == ZR_OK)
             code = is_safe_entry_name(info.name)
-                       ? extract_entry(*zip, i, folder + L"\\" + info.name)
+                       ? extract_entry(*zip, i, folder + L"\\" + info.name, &file)
                        : ZR_OPEN;
+        if (code == ZR_OK && written && !file.empty())
+            written(file);
         if (code != ZR_OK && first_failure == ZR_OK)
             first_failure = code;
     }

@@ -1,0 +1,162 @@
+// The steps a release key adds to the pipeline: the statement before the downloads, and for
+// each entry the hashes of what is installed, downloaded and unpacked. In a launcher without
+// a key m_statement stays empty and every step passes.
+#include <algorithm>
+#include <map>
+
+#include "app/product_config.h"
+#include "launcher/launcher_dlg.h"
+#include "launcher/release_check_win.h"
+#include "log/sc_log.h"
+#include "net/request_url.h"
+#include "util/crypto_win.h"
+#include "util/win_util.h"
+
+namespace {
+
+const wchar_t* const k_fn_statement = L"CZekLauncherDlg::get_release_statement";
+const wchar_t* const k_fn_entry = L"CZekLauncherDlg::download_server_files";
+
+std::wstring slashed(const std::wstring& path) {
+    return replace_all(path, L"\\", L"/");
+}
+
+} // namespace
+
+bool CZekLauncherDlg::get_release_statement() {
+    const std::wstring requesting = format_text(L"Request %s from server...", k_statement_name);
+    m_log_view.AddLine(k_colour_default, L"%s", requesting.c_str());
+    SCLOG(0, k_fn_statement, L"%s", requesting.c_str());
+    m_statement.reset();
+
+    std::wstring note;
+    installed_release_sequence(&note);
+    if (!note.empty())
+        SCLOG(2, k_fn_statement, L"%s", note.c_str());
+
+    std::unique_ptr<release_statement> statement(new release_statement);
+    std::wstring problem;
+    std::vector<size_t> index;
+    if (!fetch_release_statement(m_server_version, *statement, problem) ||
+        !match_filelist(*statement, m_filelist, index, problem)) {
+        m_log_view.AddLine(k_colour_failure, L"%s", problem.c_str());
+        SCLOG(3, k_fn_statement, L"%s", problem.c_str());
+        return false;
+    }
+    const std::wstring text = format_text(
+        L"signed release %s, sequence %llu: %d files, verified with the built-in key",
+        statement->version.c_str(), static_cast<unsigned long long>(statement->sequence),
+        static_cast<int>(statement->files.size()));
+    m_log_view.AddLine(k_colour_normal, L"%s", text.c_str());
+    SCLOG(0, k_fn_statement, L"%s", text.c_str());
+    m_signed_index = index;
+    m_statement = std::move(statement);
+    return true;
+}
+
+void CZekLauncherDlg::signed_failure(const std::wstring& prefix, const std::wstring& problem) {
+    SCLOG(3, k_fn_entry, L"%s%s", prefix.c_str(), problem.c_str());
+    m_log_view.AddLine(k_colour_failure, L"%s", problem.c_str());
+}
+
+bool CZekLauncherDlg::signed_identical(size_t index, const entry_paths& p,
+                                       const std::wstring& prefix) {
+    if (!m_statement)
+        return true;
+    const signed_file& f = m_statement->files[m_signed_index[index]];
+    std::wstring problem;
+    if (file_matches(p.local_file, f.name, f.size, f.digest, problem))
+        return true;
+    // Right size and FileVersion, other bytes: damaged or replaced, so fetched again.
+    SCLOG(2, k_fn_entry, L"%s%s; fetched again.", prefix.c_str(), problem.c_str());
+    return false;
+}
+
+void CZekLauncherDlg::arm_signed_download(size_t index, RequestParam& param) {
+    if (!m_statement)
+        return;
+    if (!m_hasher)
+        m_hasher.reset(new hash_worker);
+    const signed_file& f = m_statement->files[m_signed_index[index]];
+    // Not a byte more than the signed archive.
+    param.limits.max_download_bytes = std::min(param.limits.max_download_bytes, f.archive_size);
+    m_hasher->begin_stream();
+    hash_worker* hasher = m_hasher.get();
+    param.on_download_bytes = [hasher](const char* data, size_t size) { hasher->feed(data, size); };
+}
+
+bool CZekLauncherDlg::signed_archive_matches(size_t index, const entry_paths& p,
+                                             const std::wstring& prefix) {
+    if (!m_statement)
+        return true;
+    const signed_file& f = m_statement->files[m_signed_index[index]];
+    sha256_digest digest{};
+    uint64_t size = 0;
+    std::wstring problem;
+    if (!m_hasher->end_stream(digest, size))
+        problem = p.server_path + L" could not be hashed";
+    else if (size != f.archive_size || digest != f.archive_digest)
+        problem = mismatch_text(p.server_path, size, digest, f.archive_size, f.archive_digest);
+    else
+        return true;
+    // Never opened: what is not the signed archive leaves the PC at once.
+    delete_file(p.downloaded_archive);
+    signed_failure(prefix, problem);
+    return false;
+}
+
+std::function<void(const std::wstring&)> CZekLauncherDlg::signed_unpack_observer() {
+    if (!m_statement)
+        return nullptr;
+    hash_worker* hasher = m_hasher.get();
+    hasher->take_files(); // nothing of an earlier entry
+    return [hasher](const std::wstring& file) { hasher->add_file(file); };
+}
+
+bool CZekLauncherDlg::signed_install_matches(size_t index, const entry_paths& p,
+                                             const std::wstring& prefix) {
+    if (!m_statement)
+        return true;
+    const signed_file& f = m_statement->files[m_signed_index[index]];
+    std::wstring problem;
+    if (!p.is_archive) {
+        const std::wstring path = p.is_launcher_archive ? p.target + L"_" : p.target;
+        if (file_matches(path, f.name, f.size, f.digest, problem))
+            return true;
+        signed_failure(prefix, problem);
+        return false;
+    }
+
+    // Every file unpacked is a signed member with its bytes, and every member was unpacked.
+    std::map<std::wstring, const signed_member*> expected;
+    for (const signed_member* m : members_of(*m_statement, f.name))
+        expected[slashed(m->name)] = m;
+    const std::wstring root = p.target + L"\\";
+    bool ok = true;
+    for (const hash_worker::file_result& r : m_hasher->take_files()) {
+        const std::wstring name = slashed(
+            r.path.compare(0, root.size(), root) == 0 ? r.path.substr(root.size()) : r.path);
+        const std::wstring shown = f.name + L":" + name;
+        const auto found = expected.find(name);
+        if (found == expected.end())
+            problem = shown + L" is not a signed member of the archive";
+        else if (!r.ok)
+            problem = format_text(L"%s could not be hashed (error %lu)", shown.c_str(),
+                                  static_cast<unsigned long>(r.error));
+        else if (r.size != found->second->size || r.digest != found->second->digest)
+            problem =
+                mismatch_text(shown, r.size, r.digest, found->second->size, found->second->digest);
+        if (found != expected.end())
+            expected.erase(found);
+        if (!problem.empty()) {
+            signed_failure(prefix, problem);
+            problem.clear();
+            ok = false;
+        }
+    }
+    for (const auto& missing : expected) {
+        signed_failure(prefix, f.name + L":" + missing.first + L" was not unpacked");
+        ok = false;
+    }
+    return ok;
+}
