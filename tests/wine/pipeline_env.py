@@ -1,16 +1,24 @@
 """A product server tree for the pipeline scenarios, written by the test itself so that each
 scenario controls exactly what the server offers (missing archives, odd file lists)."""
 
+import hashlib
 import os
 import re
+import sys
 import time
 import zipfile
 
 import winetest
 from launcher_env import LauncherPrefix
 
+sys.path.insert(0, os.path.join(winetest.ROOT, "tools"))
+import publish  # noqa: E402  (the statement's encoder and signer)
+
 DOWNLOAD_PATH = "download/Customer/program_kr"
 HOST_EXE = os.path.join(winetest.BUILD, "win", "FenwaHostSvr.exe")
+# The launcher built with the test key (mk/sign.mk), and that key.
+SIGNED_EXE = os.path.join(winetest.BUILD, "win", "signed", "FenwaLauncher.exe")
+TEST_KEY = os.path.join(winetest.BUILD, "keys", "test", publish.PRIVATE_KEY)
 
 
 def host_version():
@@ -50,6 +58,39 @@ class Release:
             for entry, data in entries.items():
                 z.writestr(zipfile.ZipInfo(entry, (2024, 1, 1, 0, 0, 0)), data)
         return buffer.getvalue()
+
+    def statement(self, root, sequence, launcher=None, version=None):
+        """The signed part of this release's statement, from the archives published under
+        `root` (the server folder of `version`, default this release's)."""
+        folder = os.path.join(root, DOWNLOAD_PATH, version or self.version)
+
+        def sha(data):
+            return hashlib.sha256(data).hexdigest()
+
+        files, members = [], []
+        for name, data in self.files.items():
+            with open(os.path.join(folder, *(name + ".zip").split("/")), "rb") as f:
+                archive = f.read()
+            files.append((name, len(data), sha(data), len(archive), sha(archive)))
+        for name, entries in self.archives.items():
+            archive = self.archive_bytes(entries)
+            files.append((name, len(archive), sha(archive), len(archive), sha(archive)))
+            members += [(name, entry, len(data), sha(data)) for entry, data in entries.items()]
+        own = None
+        if launcher:
+            with open(launcher, "rb") as f, open(os.path.join(folder, "FenwaLauncher.exe.zip"),
+                                                 "rb") as g:
+                exe, archive = f.read(), g.read()
+            own = (len(exe), sha(exe), len(archive), sha(archive))
+        return publish.statement_bytes(self.version, sequence, files, members, own)
+
+    def sign(self, root, sequence, key=TEST_KEY, launcher=None):
+        """Writes release.sig.txt for what publish() wrote; returns its bytes."""
+        text = self.statement(root, sequence, launcher)
+        text += publish.signature_line(publish.sign(publish.load_signing_key(key), text))
+        with open(os.path.join(root, DOWNLOAD_PATH, self.version, publish.STATEMENT), "wb") as f:
+            f.write(text)
+        return text
 
     def publish(self, root, skip=(), filelist=None):
         base = os.path.join(root, DOWNLOAD_PATH)
