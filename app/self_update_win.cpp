@@ -140,8 +140,10 @@ bool CZekLauncherApp::check_new_version_itself() {
     RequestParam download(g_product.server_host(), g_product.server_port, L"", L"GET", 1, {}, L"",
                           files.temp_archive);
     download.path = archive_path;
+    // A little more than the signed archive still arrives, so that the log can say what came.
     if (signed_only)
-        download.limits.max_download_bytes = statement.launcher.archive_size;
+        download.limits.max_download_bytes =
+            statement.launcher.archive_size + statement.launcher.archive_size / 8 + (1u << 20);
     request_url(download);
     SCLOG(0, k_fn_check, L"status = %d. full_url = %s", download.status, download.full_url.c_str());
     if (download.status != 200) {

@@ -77,7 +77,7 @@ int CZekLauncherDlg::download_server_files() {
             param.limits.max_download_bytes =
                 std::min<uint64_t>(param.limits.max_download_bytes,
                                    static_cast<uint64_t>(entry.size) + entry.size / 8 + (1u << 20));
-        arm_signed_download(static_cast<size_t>(i), param);
+        arm_signed_download(param);
         request_url(param);
         if (param.status != 200) {
             SCLOG(3, fn, L"%serror = %d", prefix.c_str(), param.status);

@@ -89,7 +89,7 @@ private:
     // The steps a release key adds to one entry (launcher/signed_entry_win.cpp); each passes
     // when the run has no signed statement.
     bool signed_identical(size_t index, const entry_paths& p, const std::wstring& prefix);
-    void arm_signed_download(size_t index, RequestParam& param);
+    void arm_signed_download(RequestParam& param);
     bool signed_archive_matches(size_t index, const entry_paths& p, const std::wstring& prefix);
     std::function<void(const std::wstring&)> signed_unpack_observer();
     bool signed_install_matches(size_t index, const entry_paths& p, const std::wstring& prefix);

@@ -1,7 +1,6 @@
 // The steps a release key adds to the pipeline: the statement before the downloads, and for
 // each entry the hashes of what is installed, downloaded and unpacked. In a launcher without
 // a key m_statement stays empty and every step passes.
-#include <algorithm>
 #include <map>
 
 #include "app/product_config.h"
@@ -72,14 +71,13 @@ bool CZekLauncherDlg::signed_identical(size_t index, const entry_paths& p,
     return false;
 }
 
-void CZekLauncherDlg::arm_signed_download(size_t index, RequestParam& param) {
+void CZekLauncherDlg::arm_signed_download(RequestParam& param) {
     if (!m_statement)
         return;
     if (!m_hasher)
         m_hasher.reset(new hash_worker);
-    const signed_file& f = m_statement->files[m_signed_index[index]];
-    // Not a byte more than the signed archive.
-    param.limits.max_download_bytes = std::min(param.limits.max_download_bytes, f.archive_size);
+    // The listed size, which is the signed one, bounds the download already. A little more
+    // than the signed archive may still arrive, so that the log can say what came instead.
     m_hasher->begin_stream();
     hash_worker* hasher = m_hasher.get();
     param.on_download_bytes = [hasher](const char* data, size_t size) { hasher->feed(data, size); };

@@ -22,8 +22,8 @@ hash_worker::~hash_worker() {
 void hash_worker::begin_stream() {
     m_stream.reset(new sha256_hash);
     m_stream_ok = m_stream->ok();
+    // No block reserved up front: most streams are small archives.
     m_block.clear();
-    m_block.reserve(k_block_bytes);
     m_posted = false;
     m_stream_size = 0;
 }
