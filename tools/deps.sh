@@ -15,10 +15,23 @@ for p in "${pkgs[@]}"; do
         missing+=("$p")
     fi
 done
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
-fi
-echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    apt-get update -qq
+    apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Release keys and signing (tools/publish.py keygen, --sign-key; the test and demo keys the
+# build makes) need the package "cryptography" for whichever python3 comes first on PATH.
+if ! python3 -c "import cryptography" 2>/dev/null; then
+    if [ "$(command -v python3)" = /usr/bin/python3 ]; then
+        echo "installing: python3-cryptography"
+        apt-get update -qq
+        apt-get install -y --no-install-recommends python3-cryptography >/dev/null
+    else
+        echo "installing: cryptography for $(command -v python3)"
+        python3 -m pip install --quiet cryptography
+    fi
+    python3 -c "import cryptography"
+fi
