@@ -5,8 +5,11 @@ display with a URL parameter, and shows the outcome. Then the launcher's own lif
 run from Downloads installs itself with a release that lists it, a link of the URL scheme
 opened through the shell starts the installed launcher, and a newer build of the launcher
 (same code, higher FileVersion: build/win/update, FENWA_UPDATE_VERSION) replaces it through
-its updater script. Ends by itself and stops everything it started. Runs in a private network namespace when started as root, so that ports 443 and
-80 never meet anything else on the machine.
+its updater script. Last, signed releases: a launcher built with the demo key (build/keys/demo,
+made by the build; build/win/demo-signed) installs a release signed with it, then refuses a
+release whose archive was replaced on the server and leaves the installed files as they were.
+Ends by itself and stops everything it started. Runs in a private network namespace when
+started as root, so that ports 443 and 80 never meet anything else on the machine.
 
   tools/demo.py [--lang ko_KR|ja_JP]    the launcher in Korean or Japanese (default English)
 """
@@ -199,6 +202,72 @@ def shell_demo(workdir, p):
     return all(results) and len(results) == 3
 
 
+# ---------------------------------------------------------------- signed releases
+
+SIGNED_LAUNCHER = os.path.join(HERE, "..", "build", "win", "demo-signed", "FenwaLauncher.exe")
+DEMO_KEY = os.path.join(HERE, "..", "build", "keys", "demo", publish.PRIVATE_KEY)
+SIGNED_SHOWN = ("CZekLauncherDlg::get_release_statement", "CZekLauncherDlg::download_server_files",
+                "CZekLauncherDlg::rollback_files")
+
+
+def signed_demo(workdir, env):
+    """A signed release installs; a release with an archive replaced on the server does not."""
+    import zipfile
+    from product_server import ProductServer
+    section("signed releases: a launcher built with the demo key")
+    print("key: %s (public half built into %s)" % (os.path.relpath(DEMO_KEY),
+                                                   os.path.relpath(SIGNED_LAUNCHER)))
+    p = PipelinePrefix("demo-signed", env=env)
+    shutil.copy2(SIGNED_LAUNCHER, p.exe)
+    release = os.path.join(workdir, "release")
+    www = os.path.join(workdir, "www")
+    sample_release.make_sample_release(release)
+    server = ProductServer(www, codes=sample_release.DEMO_ACCESS_CODES).start()
+    try:
+        first = publish.publish(release, "2.0.0.1", www, sign_key=DEMO_KEY)
+        statement = os.path.join(first.folder, publish.STATEMENT)
+        print("$ publish.py --release ... --version 2.0.0.1 --sign-key %s" % os.path.relpath(
+            DEMO_KEY))
+        with open(statement, encoding="utf-8") as f:
+            for line in f.read().splitlines():
+                print("  " + (line[:96] + "..." if len(line) > 99 else line))
+        since = len(p.log_lines())
+        run_launcher(p, URL_PREFIX + "Fenwa%20Launcher%20-%20sign0001%20/")
+        since = show_run(p, since, SIGNED_SHOWN)
+        values = p.reg_values("HKEY_LOCAL_MACHINE\\Software\\Fenwa\\FenwaLauncher")
+        print("HKLM Version = %s, ReleaseSequence = %s" % (values.get("Version"),
+                                                           values.get("ReleaseSequence")))
+        installed = p.installed("readme.txt")
+        good = values.get("Version") == "2.0.0.1" and \
+            values.get("ReleaseSequence") == str(first.sequence)
+
+        section("a tampered archive on the server")
+        with open(os.path.join(release, "readme.txt"), "ab") as f:
+            f.write(b"Version 2.0.0.2 of the notes.\r\n")
+        second = publish.publish(release, "2.0.0.2", www, sign_key=DEMO_KEY)
+        size = os.path.getsize(os.path.join(release, "readme.txt"))
+        forged = (b"This file was replaced on its way to you.\r\n" * 10)[:size]
+        with zipfile.ZipFile(os.path.join(second.folder, "readme.txt.zip"), "w",
+                             zipfile.ZIP_DEFLATED) as z:
+            z.writestr("readme.txt", forged)
+        print("published 2.0.0.2 (sequence %d), then replaced readme.txt.zip on the server by "
+              "another valid archive of a %d-byte readme.txt" % (second.sequence, size))
+        run_launcher(p, URL_PREFIX + "Fenwa%20Launcher%20-%20sign0002%20/")
+        show_run(p, since, SIGNED_SHOWN)
+        values = p.reg_values("HKEY_LOCAL_MACHINE\\Software\\Fenwa\\FenwaLauncher")
+        untouched = p.installed("readme.txt") == installed
+        print("installed readme.txt is still the 2.0.0.1 one: %s (first line: %r)" % (
+            untouched, installed.decode("utf-8", "replace").splitlines()[0]))
+        print("HKLM Version = %s, ReleaseSequence = %s" % (values.get("Version"),
+                                                           values.get("ReleaseSequence")))
+        refused = any("readme.txt.zip does not match the signed release" in line
+                      for line in p.log_lines()[since:])
+        return good and untouched and refused and values.get("Version") == "2.0.0.1"
+    finally:
+        server.stop()
+        p.kill()
+
+
 def main():
     global CODE_DIALOG
     parser = argparse.ArgumentParser(description="The launcher end to end under Wine.")
@@ -213,12 +282,14 @@ def main():
         CODE_DIALOG = CODE_DIALOGS[args.lang]
     workdir = tempfile.mkdtemp(prefix="fenwa-demo-")
     p = PipelinePrefix("demo", env=env)
-    ok = shell_ok = False
+    ok = shell_ok = signed_ok = False
     try:
         print("wine prefix: %s" % p.path)
         print("language: %s" % (args.lang or "English"))
         ok = pipeline_demo(workdir, p)
         shell_ok = shell_demo(os.path.join(workdir, "shell"), p)
+        p.kill()
+        signed_ok = signed_demo(os.path.join(workdir, "signed"), env)
     finally:
         p.kill()
         shutil.rmtree(workdir, ignore_errors=True)
@@ -228,7 +299,9 @@ def main():
           "the host program did not receive the parameter")
     print("the downloaded launcher installed itself, a link started it and it updated itself"
           if shell_ok else "the launcher's own installation, link or update went wrong")
-    return 0 if ok and shell_ok else 1
+    print("the signed release installed and the tampered archive was refused, the installed "
+          "files untouched" if signed_ok else "the signed release part went wrong")
+    return 0 if ok and shell_ok and signed_ok else 1
 
 
 if __name__ == "__main__":
