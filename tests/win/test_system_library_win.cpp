@@ -7,6 +7,9 @@
 
 #include "util/unique_handle.h"
 
+// Delay-loaded from a library that exists nowhere (see the Makefile); never called.
+extern "C" void WINAPI fenwa_absent_function();
+
 namespace {
 
 std::wstring lower(std::wstring s) {
@@ -55,4 +58,26 @@ TEST(SystemLibrary, LoadsFromTheSystemFolderOnly) {
     unique_hmodule too_long(load_system_library_by_path(long_name.c_str()));
     EXPECT_FALSE(too_long);
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), ::GetLastError());
+}
+
+TEST(SystemLibrary, BindingDelayImportsNamesTheFirstThatFails) {
+    // Keeps the absent library's import in this program.
+    volatile auto keep = &fenwa_absent_function;
+    (void)keep;
+
+    // The system libraries bind (it stops at the first failure), the absent one does not.
+    wchar_t failed[MAX_PATH] = L"x";
+    EXPECT_FALSE(bind_delay_imports(failed, MAX_PATH));
+    EXPECT_STREQ(L"fenwa_absent.dll", failed);
+    const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+    ASSERT_NE(nullptr, user32);
+    EXPECT_EQ(system_folder() + L"\\user32.dll", module_path(user32));
+
+    // A short buffer is cut and terminated, never overrun.
+    wchar_t small[5] = {L'x', L'x', L'x', L'x', L'#'};
+    EXPECT_FALSE(bind_delay_imports(small, 4));
+    EXPECT_STREQ(L"fen", small);
+    EXPECT_EQ(L'#', small[4]);
+
+    EXPECT_FALSE(bind_delay_imports(nullptr, 0));
 }
