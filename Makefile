@@ -169,6 +169,15 @@ $(B)/win/helpers/%.exe: $(WIN_OBJ)/tests/win/helpers/%.o $(RES_OBJ) $(WIN_LIB) $
 	@mkdir -p $(dir $@)
 	$(MINGW_CXX) -static -municode -o $@ $< $(RES_OBJ) $(WIN_LIB) $(WIN_LIBS)
 
+# Planted beside the launcher by the Wine tests under the names of the libraries it loads;
+# leaves a marker when loaded. No C runtime: its only import is kernel32.
+PLANT_DLL := $(B)/win/helpers/plant.dll
+win: $(PLANT_DLL)
+$(PLANT_DLL): tests/win/plant/plant_dll.cpp
+	@mkdir -p $(dir $@)
+	$(MINGW_CXX) -std=c++17 -O2 $(WARN) $(WIN_DEFS) -shared -nostdlib -Wl,--entry=plant_entry \
+	    -o $@ $< -lkernel32
+
 $(NATIVE_TESTS): $(NATIVE_TEST_OBJS) $(NATIVE_OBJS)
 	@mkdir -p $(dir $@)
 	$(CXX) $(NATIVE_LDFLAGS) -o $@ $^ -lgtest -lgtest_main -lpthread -lz
