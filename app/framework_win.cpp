@@ -1,5 +1,9 @@
 #include "app/framework_win.h"
 
+#include <memory>
+#include <mutex>
+#include <vector>
+
 #include "util/unique_handle.h"
 #include "util/win_util.h"
 
@@ -150,11 +154,107 @@ bool CDialog::OnMessage(UINT message, WPARAM wparam, LPARAM, INT_PTR& result) {
     return false;
 }
 
+namespace {
+
+// The calls queued for one dialog's window. A worker hands its control updates over without
+// waiting: every wait would be a round trip through the window system.
+struct ui_queue {
+    HWND root = nullptr;
+    DWORD thread = 0;
+    std::vector<std::function<void()>> calls;
+    bool announced = false; // a WM_FENWA_QUEUED is on its way
+    bool running = false;
+};
+
+std::mutex g_queues_mutex;
+// Few dialogs live at once: a list is enough. Pointers stay put while the list changes.
+std::vector<std::unique_ptr<ui_queue>> g_queues;
+
+ui_queue* find_queue(HWND root) {
+    for (const auto& q : g_queues)
+        if (q->root == root)
+            return q.get();
+    return nullptr;
+}
+
+void register_queue(HWND root) {
+    std::lock_guard<std::mutex> lock(g_queues_mutex);
+    if (find_queue(root))
+        return;
+    auto q = std::make_unique<ui_queue>();
+    q->root = root;
+    q->thread = ::GetCurrentThreadId();
+    g_queues.push_back(std::move(q));
+}
+
+void unregister_queue(HWND root) {
+    std::lock_guard<std::mutex> lock(g_queues_mutex);
+    for (auto it = g_queues.begin(); it != g_queues.end(); ++it) {
+        if ((*it)->root == root) {
+            g_queues.erase(it);
+            return;
+        }
+    }
+}
+
+// On the dialog's thread: runs what is queued, in order, including calls queued meanwhile.
+// A call that pumps messages and so comes back here leaves the rest to the outer run.
+void run_queued(HWND root) {
+    for (;;) {
+        std::vector<std::function<void()>> batch;
+        {
+            std::lock_guard<std::mutex> lock(g_queues_mutex);
+            ui_queue* q = find_queue(root);
+            if (!q || q->running || q->calls.empty()) {
+                if (q && !q->running)
+                    q->announced = false;
+                return;
+            }
+            batch.swap(q->calls);
+            q->announced = false;
+            q->running = true;
+        }
+        for (auto& call : batch)
+            call();
+        std::lock_guard<std::mutex> lock(g_queues_mutex);
+        if (ui_queue* q = find_queue(root))
+            q->running = false;
+    }
+}
+
+} // namespace
+
+void ui_post(HWND root, std::function<void()> f) {
+    if (!root)
+        return;
+    bool announce = false;
+    {
+        std::lock_guard<std::mutex> lock(g_queues_mutex);
+        ui_queue* q = find_queue(root);
+        if (q && q->thread != ::GetCurrentThreadId()) {
+            q->calls.push_back(std::move(f));
+            announce = !q->announced;
+            q->announced = true;
+        } else if (!q && ::GetWindowThreadProcessId(root, nullptr) != ::GetCurrentThreadId()) {
+            return;
+        }
+    }
+    if (announce) {
+        ::PostMessageW(root, WM_FENWA_QUEUED, 0, 0);
+        return;
+    }
+    if (f) {
+        run_queued(root);
+        f();
+    }
+}
+
 void ui_invoke(HWND hwnd, const std::function<void()>& f) {
     HWND root = hwnd ? ::GetAncestor(hwnd, GA_ROOT) : nullptr;
     if (!root || !::IsWindow(root))
         return;
     if (::GetWindowThreadProcessId(root, nullptr) == ::GetCurrentThreadId()) {
+        run_queued(root);
         f();
         return;
     }
@@ -163,7 +263,12 @@ void ui_invoke(HWND hwnd, const std::function<void()>& f) {
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_FENWA_INVOKE) {
+        run_queued(hwnd);
         (*reinterpret_cast<const std::function<void()>*>(lparam))();
+        return TRUE;
+    }
+    if (message == WM_FENWA_QUEUED) {
+        run_queued(hwnd);
         return TRUE;
     }
     CDialog* self = nullptr;
@@ -171,8 +276,14 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPA
         self = reinterpret_cast<CDialog*>(lparam);
         ::SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
         self->m_hWnd = hwnd;
+        register_queue(hwnd);
         return self->OnInitDialog();
     }
+    // The controls still exist here: whatever was queued for them reaches them.
+    if (message == WM_DESTROY)
+        run_queued(hwnd);
+    if (message == WM_NCDESTROY)
+        unregister_queue(hwnd);
     self = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
     if (!self)
         return FALSE;

@@ -23,6 +23,7 @@ bool CSubclassWnd::SubclassWindow(HWND hwnd) {
                              reinterpret_cast<DWORD_PTR>(this)))
         return false;
     m_hWnd = hwnd;
+    m_root = ::GetAncestor(hwnd, GA_ROOT);
     PreSubclassWindow();
     return true;
 }
@@ -31,6 +32,7 @@ void CSubclassWnd::UnsubclassWindow() {
     if (m_hWnd && ::IsWindow(m_hWnd))
         ::RemoveWindowSubclass(m_hWnd, &CSubclassWnd::thunk, k_subclass_id);
     m_hWnd = nullptr;
+    m_root = nullptr;
 }
 
 RECT CSubclassWnd::client_rect() const {

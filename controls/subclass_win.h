@@ -36,6 +36,8 @@ protected:
     bool paint_message(UINT message, WPARAM wparam, LRESULT& result);
 
     HWND m_hWnd = nullptr;
+    // The top-level window at the time of subclassing: where a worker's calls are queued.
+    HWND m_root = nullptr;
 
 private:
     static LRESULT CALLBACK thunk(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
