@@ -164,7 +164,14 @@ struct ui_queue {
     std::vector<std::function<void()>> calls;
     bool announced = false; // a WM_FENWA_QUEUED is on its way
     bool running = false;
+    bool timer_set = false;
+    ULONGLONG last_run = 0;
 };
+
+// A stream of queued calls is run at most this often: every run ends in a repaint of what it
+// changed, and a repaint for every call would cost more than the calls themselves.
+constexpr ULONGLONG k_queue_interval_ms = 30;
+constexpr UINT_PTR k_queue_timer = 0xF3A1;
 
 std::mutex g_queues_mutex;
 // Few dialogs live at once: a list is enough. Pointers stay put while the list changes.
@@ -213,6 +220,7 @@ void run_queued(HWND root) {
             batch.swap(q->calls);
             q->announced = false;
             q->running = true;
+            q->last_run = ::GetTickCount64();
         }
         for (auto& call : batch)
             call();
@@ -220,6 +228,36 @@ void run_queued(HWND root) {
         if (ui_queue* q = find_queue(root))
             q->running = false;
     }
+}
+
+// For WM_FENWA_QUEUED: runs the queue now, or from a timer when the last run is too recent.
+void run_queued_paced(HWND root) {
+    UINT wait = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_queues_mutex);
+        ui_queue* q = find_queue(root);
+        if (!q)
+            return;
+        const ULONGLONG since = ::GetTickCount64() - q->last_run;
+        if (q->last_run != 0 && since < k_queue_interval_ms) {
+            if (q->timer_set)
+                return;
+            q->timer_set = true;
+            wait = static_cast<UINT>(k_queue_interval_ms - since);
+        }
+    }
+    if (wait == 0 || !::SetTimer(root, k_queue_timer, wait, nullptr))
+        run_queued(root);
+}
+
+void on_queue_timer(HWND root) {
+    ::KillTimer(root, k_queue_timer);
+    {
+        std::lock_guard<std::mutex> lock(g_queues_mutex);
+        if (ui_queue* q = find_queue(root))
+            q->timer_set = false;
+    }
+    run_queued(root);
 }
 
 } // namespace
@@ -268,7 +306,11 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPA
         return TRUE;
     }
     if (message == WM_FENWA_QUEUED) {
-        run_queued(hwnd);
+        run_queued_paced(hwnd);
+        return TRUE;
+    }
+    if (message == WM_TIMER && wparam == k_queue_timer) {
+        on_queue_timer(hwnd);
         return TRUE;
     }
     CDialog* self = nullptr;
