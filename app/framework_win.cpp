@@ -1,5 +1,6 @@
 #include "app/framework_win.h"
 
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -171,6 +172,8 @@ struct ui_queue {
 // A stream of queued calls is run at most this often: every run ends in a repaint of what it
 // changed, and a repaint for every call would cost more than the calls themselves.
 constexpr ULONGLONG k_queue_interval_ms = 30;
+// How long one paced run may take before it leaves the rest for the next.
+constexpr ULONGLONG k_queue_slice_ms = 25;
 constexpr UINT_PTR k_queue_timer = 0xF3A1;
 
 std::mutex g_queues_mutex;
@@ -205,8 +208,11 @@ void unregister_queue(HWND root) {
 }
 
 // On the dialog's thread: runs what is queued, in order, including calls queued meanwhile.
-// A call that pumps messages and so comes back here leaves the rest to the outer run.
-void run_queued(HWND root) {
+// With a budget (the paced runs) whatever is left once it is spent waits for the next run,
+// so that the window still takes input and repaints through a long backlog. A call that
+// pumps messages and so comes back here leaves the rest to the outer run.
+void run_queued(HWND root, ULONGLONG budget_ms = 0) {
+    const ULONGLONG start = ::GetTickCount64();
     for (;;) {
         std::vector<std::function<void()>> batch;
         {
@@ -222,11 +228,32 @@ void run_queued(HWND root) {
             q->running = true;
             q->last_run = ::GetTickCount64();
         }
-        for (auto& call : batch)
-            call();
-        std::lock_guard<std::mutex> lock(g_queues_mutex);
-        if (ui_queue* q = find_queue(root))
+        size_t done = 0;
+        while (done < batch.size()) {
+            batch[done++]();
+            if (budget_ms != 0 && done < batch.size() && ::GetTickCount64() - start >= budget_ms)
+                break;
+        }
+        bool announce = false;
+        {
+            std::lock_guard<std::mutex> lock(g_queues_mutex);
+            ui_queue* q = find_queue(root);
+            if (!q)
+                return;
             q->running = false;
+            if (done < batch.size()) {
+                // Ahead of whatever was queued meanwhile: the order is kept.
+                q->calls.insert(q->calls.begin(), std::make_move_iterator(batch.begin() + done),
+                                std::make_move_iterator(batch.end()));
+                announce = !q->announced;
+                q->announced = true;
+            }
+        }
+        if (done < batch.size()) {
+            if (announce)
+                ::PostMessageW(root, WM_FENWA_QUEUED, 0, 0);
+            return;
+        }
     }
 }
 
@@ -246,8 +273,14 @@ void run_queued_paced(HWND root) {
             wait = static_cast<UINT>(k_queue_interval_ms - since);
         }
     }
-    if (wait == 0 || !::SetTimer(root, k_queue_timer, wait, nullptr))
-        run_queued(root);
+    if (wait != 0) {
+        if (::SetTimer(root, k_queue_timer, wait, nullptr))
+            return;
+        std::lock_guard<std::mutex> lock(g_queues_mutex);
+        if (ui_queue* q = find_queue(root))
+            q->timer_set = false;
+    }
+    run_queued(root, k_queue_slice_ms);
 }
 
 void on_queue_timer(HWND root) {
@@ -257,7 +290,7 @@ void on_queue_timer(HWND root) {
         if (ui_queue* q = find_queue(root))
             q->timer_set = false;
     }
-    run_queued(root);
+    run_queued(root, k_queue_slice_ms);
 }
 
 } // namespace

@@ -278,6 +278,46 @@ TEST(UiQueue, WorkerCallsKeepTheirOrderAndEndWithTheDialog) {
     EXPECT_FALSE(ran) << "a call for a dialog that is gone";
 }
 
+TEST(UiQueue, CallsLeftByASpentRunStayAheadOfLaterOnes) {
+    // A paced run stops once its time is spent; calls queued while it ran must still come
+    // after the ones it left.
+    class host : public CDialog {
+    public:
+        host() : CDialog(IDD_ABOUTBOX) {}
+        std::vector<int> order, seen;
+        unique_hhandle go{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+        unique_hhandle slow_started{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+        std::thread worker;
+
+    protected:
+        BOOL OnInitDialog() override {
+            worker = std::thread([this] {
+                // The gate holds the dialog's thread until the slow calls are all queued,
+                // so that the next run takes them together.
+                ui_post(m_hWnd, [this] { ::WaitForSingleObject(go.get(), 5000); });
+                for (int i = 1; i <= 40; ++i)
+                    ui_post(m_hWnd, [this, i] {
+                        ::SetEvent(slow_started.get());
+                        ::Sleep(2);
+                        order.push_back(i);
+                    });
+                ::SetEvent(go.get());
+                ::WaitForSingleObject(slow_started.get(), 5000);
+                for (int i = 41; i <= 100; ++i)
+                    ui_post(m_hWnd, [this, i] { order.push_back(i); });
+                ui_invoke(m_hWnd, [this] { seen = order; });
+                EndDialog(IDOK);
+            });
+            return TRUE;
+        }
+    } dlg;
+    dlg.DoModal();
+    dlg.worker.join();
+    ASSERT_EQ(100u, dlg.seen.size());
+    for (size_t i = 0; i < 100; ++i)
+        ASSERT_EQ(static_cast<int>(i) + 1, dlg.seen[i]);
+}
+
 TEST(LogView, TimestampOnlyOnAFreshLine) {
     // A line gets its timestamp when what follows the last break is only blanks, however
     // long that tail is.
