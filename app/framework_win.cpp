@@ -296,7 +296,7 @@ void on_queue_timer(HWND root) {
 } // namespace
 
 void ui_post(HWND root, std::function<void()> f) {
-    if (!root)
+    if (!root || !f)
         return;
     bool announce = false;
     {
@@ -306,14 +306,13 @@ void ui_post(HWND root, std::function<void()> f) {
             q->calls.push_back(std::move(f));
             announce = !q->announced;
             q->announced = true;
+            f = nullptr;
         } else if (!q && ::GetWindowThreadProcessId(root, nullptr) != ::GetCurrentThreadId()) {
             return;
         }
     }
-    if (announce) {
+    if (announce)
         ::PostMessageW(root, WM_FENWA_QUEUED, 0, 0);
-        return;
-    }
     if (f) {
         run_queued(root);
         f();
