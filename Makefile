@@ -33,9 +33,17 @@ COMMON_DEFS := -I. -I$(GEN)
 WIN_DEFS := -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 \
             -D__USE_MINGW_ANSI_STDIO=0
 WIN_CXXFLAGS := -std=c++17 -O2 $(WARN) $(COMMON_DEFS) $(WIN_DEFS) -MMD -MP
-WIN_LDFLAGS := -static -municode -mwindows
-WIN_LIBS := -lz -lwininet -lshlwapi -lshell32 -lole32 -loleaut32 -luuid -lcomctl32 \
-            -lgdiplus -lgdi32 -luser32 -ladvapi32 -lversion -lmsimg32 -lcomdlg32
+# The launcher starts at fenwa_entry (app/main_win.cpp), ahead of the C runtime.
+WIN_LDFLAGS := -static -municode -mwindows -Wl,--entry=fenwa_entry
+# A statically imported library, and every library it imports in turn, is looked for in the
+# executable's folder first, and the launcher first runs from a Downloads folder. So every
+# system library is delay-loaded, and the launcher's entry point binds them all from the
+# system folder before anything else runs. Only kernel32 and the C runtime (msvcrt) stay
+# static: both are known DLLs, and needed before any code of ours runs. Test programs use
+# the same libraries and bind on first call.
+DELAY_DLLS := advapi32 comctl32 comdlg32 gdi32 gdiplus msimg32 ole32 oleaut32 shell32 \
+              shlwapi user32 version wininet
+WIN_LIBS = -lz $(DELAY_LIBS) -luuid
 
 NATIVE_CXXFLAGS := -std=c++17 -O1 -g $(WARN) $(COMMON_DEFS) -fsanitize=address,undefined \
                    -fno-sanitize-recover=all -fno-omit-frame-pointer -MMD -MP
@@ -44,6 +52,12 @@ NATIVE_LDFLAGS := -fsanitize=address,undefined
 B := build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WIN_OBJ := $(B)/win/obj
+DELAY_DIR := $(B)/win/delay
+DELAY_LIBS := $(DELAY_DLLS:%=$(DELAY_DIR)/lib%_delay.a)
+# Programs relink when the list changes: under .SECONDARY a missing library alone would not
+# remake them.
+DELAY_LIST := $(DELAY_DIR)/libraries
+DELAY_DEPS := $(DELAY_LIBS) $(DELAY_LIST)
 NAT_OBJ := $(B)/native/obj
 
 EXE := $(B)/win/FenwaLauncher.exe
@@ -108,6 +122,19 @@ $(GEN)/build_config.h: FORCE
 
 $(WIN_LIB_OBJS) $(WIN_ENTRY_OBJ) $(NATIVE_OBJS): | $(GEN)/build_config.h
 
+$(DELAY_LIST): FORCE
+	@mkdir -p $(dir $@)
+	@echo '$(DELAY_DLLS)' > $@.tmp
+	@cmp -s $@.tmp $@ && rm -f $@.tmp || mv $@.tmp $@
+
+# A delay-load import library with every function of mingw's import library for the DLL.
+$(DELAY_LIBS): $(DELAY_DIR)/lib%_delay.a:
+	@mkdir -p $(dir $@)
+	@{ echo 'LIBRARY $*.dll'; echo EXPORTS; \
+	   x86_64-w64-mingw32-nm -g --defined-only "$$($(MINGW_CXX) -print-file-name=lib$*.a)" | \
+	   awk '$$2 == "T" { print $$3 }' | sort -u; } > $(DELAY_DIR)/$*.def
+	x86_64-w64-mingw32-dlltool --input-def $(DELAY_DIR)/$*.def --output-delaylib $@
+
 $(RES_OBJ): res/launcher.rc $(wildcard res/*.h res/*.png res/*.ico res/*.manifest) $(GEN)/build_config.h
 	@mkdir -p $(dir $@)
 	$(WINDRES) -c 65001 -I res -I . -I $(GEN) $< -o $@
@@ -120,7 +147,7 @@ $(WIN_LIB): $(WIN_LIB_OBJS)
 	@rm -f $@
 	x86_64-w64-mingw32-ar rcs $@ $^
 
-$(EXE): $(WIN_ENTRY_OBJ) $(RES_OBJ) $(WIN_LIB)
+$(EXE): $(WIN_ENTRY_OBJ) $(RES_OBJ) $(WIN_LIB) $(DELAY_DEPS)
 	@mkdir -p $(dir $@)
 	$(MINGW_CXX) $(WIN_LDFLAGS) -o $@ $(WIN_ENTRY_OBJ) $(RES_OBJ) $(WIN_LIB) $(WIN_LIBS)
 
@@ -134,14 +161,33 @@ $(WIN_OBJ)/tests/%.o: tests/%.cpp $(WIN_GTEST)
 	@mkdir -p $(dir $@)
 	$(MINGW_CXX) $(WIN_CXXFLAGS) -I$(GTEST_SRC)/include -c $< -o $@
 
-# Test programs are console programs with a plain main (gtest's).
-$(WIN_TESTS): $(WIN_TEST_OBJS) $(RES_OBJ) $(WIN_LIB) $(WIN_GTEST)
+# Test programs are console programs with a plain main (gtest's). The unit tests also carry a
+# delay-loaded import of a library that exists nowhere, for the binding's failure case.
+ABSENT_DELAY_LIB := $(DELAY_DIR)/libfenwa_absent_delay.a
+$(ABSENT_DELAY_LIB):
 	@mkdir -p $(dir $@)
-	$(MINGW_CXX) -static -o $@ $(WIN_TEST_OBJS) $(RES_OBJ) $(WIN_LIB) $(WIN_GTEST) $(WIN_LIBS)
+	@printf '%s\n' 'LIBRARY fenwa_absent.dll' EXPORTS fenwa_absent_function \
+	    > $(DELAY_DIR)/fenwa_absent.def
+	x86_64-w64-mingw32-dlltool --input-def $(DELAY_DIR)/fenwa_absent.def --output-delaylib $@
 
-$(B)/win/helpers/%.exe: $(WIN_OBJ)/tests/win/helpers/%.o $(RES_OBJ) $(WIN_LIB)
+$(WIN_TESTS): $(WIN_TEST_OBJS) $(RES_OBJ) $(WIN_LIB) $(WIN_GTEST) $(DELAY_DEPS) \
+              $(ABSENT_DELAY_LIB)
+	@mkdir -p $(dir $@)
+	$(MINGW_CXX) -static -o $@ $(WIN_TEST_OBJS) $(RES_OBJ) $(WIN_LIB) $(WIN_GTEST) $(WIN_LIBS) \
+	    $(ABSENT_DELAY_LIB)
+
+$(B)/win/helpers/%.exe: $(WIN_OBJ)/tests/win/helpers/%.o $(RES_OBJ) $(WIN_LIB) $(DELAY_DEPS)
 	@mkdir -p $(dir $@)
 	$(MINGW_CXX) -static -municode -o $@ $< $(RES_OBJ) $(WIN_LIB) $(WIN_LIBS)
+
+# Planted beside the launcher by the Wine tests under the names of the libraries it loads;
+# leaves a marker when loaded. No C runtime: its only import is kernel32.
+PLANT_DLL := $(B)/win/helpers/plant.dll
+win: $(PLANT_DLL)
+$(PLANT_DLL): tests/win/plant/plant_dll.cpp
+	@mkdir -p $(dir $@)
+	$(MINGW_CXX) -std=c++17 -O2 $(WARN) $(WIN_DEFS) -shared -nostdlib -Wl,--entry=plant_entry \
+	    -o $@ $< -lkernel32
 
 $(NATIVE_TESTS): $(NATIVE_TEST_OBJS) $(NATIVE_OBJS)
 	@mkdir -p $(dir $@)

@@ -1,5 +1,10 @@
 #include "app/framework_win.h"
 
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <vector>
+
 #include "util/unique_handle.h"
 #include "util/win_util.h"
 
@@ -150,11 +155,176 @@ bool CDialog::OnMessage(UINT message, WPARAM wparam, LPARAM, INT_PTR& result) {
     return false;
 }
 
+namespace {
+
+// The calls queued for one dialog's window. A worker hands its control updates over without
+// waiting: every wait would be a round trip through the window system.
+struct ui_queue {
+    HWND root = nullptr;
+    DWORD thread = 0;
+    std::vector<std::function<void()>> calls;
+    bool announced = false; // a WM_FENWA_QUEUED is on its way
+    bool running = false;
+    bool timer_set = false;
+    ULONGLONG last_run = 0;
+};
+
+// A stream of queued calls is run at most this often: every run ends in a repaint of what it
+// changed, and a repaint for every call would cost more than the calls themselves.
+constexpr ULONGLONG k_queue_interval_ms = 30;
+// How long one paced run may take before it leaves the rest for the next.
+constexpr ULONGLONG k_queue_slice_ms = 25;
+constexpr UINT_PTR k_queue_timer = 0xF3A1;
+
+std::mutex g_queues_mutex;
+// Few dialogs live at once: a list is enough. Pointers stay put while the list changes.
+std::vector<std::unique_ptr<ui_queue>> g_queues;
+
+ui_queue* find_queue(HWND root) {
+    for (const auto& q : g_queues)
+        if (q->root == root)
+            return q.get();
+    return nullptr;
+}
+
+void register_queue(HWND root) {
+    std::lock_guard<std::mutex> lock(g_queues_mutex);
+    if (find_queue(root))
+        return;
+    auto q = std::make_unique<ui_queue>();
+    q->root = root;
+    q->thread = ::GetCurrentThreadId();
+    g_queues.push_back(std::move(q));
+}
+
+void unregister_queue(HWND root) {
+    std::lock_guard<std::mutex> lock(g_queues_mutex);
+    for (auto it = g_queues.begin(); it != g_queues.end(); ++it) {
+        if ((*it)->root == root) {
+            g_queues.erase(it);
+            return;
+        }
+    }
+}
+
+// On the dialog's thread: runs what is queued, in order, including calls queued meanwhile.
+// With a budget (the paced runs) whatever is left once it is spent waits for the next run,
+// so that the window still takes input and repaints through a long backlog. A call that
+// pumps messages and so comes back here leaves the rest to the outer run.
+void run_queued(HWND root, ULONGLONG budget_ms = 0) {
+    const ULONGLONG start = ::GetTickCount64();
+    for (;;) {
+        std::vector<std::function<void()>> batch;
+        {
+            std::lock_guard<std::mutex> lock(g_queues_mutex);
+            ui_queue* q = find_queue(root);
+            if (!q || q->running || q->calls.empty()) {
+                if (q && !q->running)
+                    q->announced = false;
+                return;
+            }
+            batch.swap(q->calls);
+            q->announced = false;
+            q->running = true;
+            q->last_run = ::GetTickCount64();
+        }
+        size_t done = 0;
+        while (done < batch.size()) {
+            batch[done++]();
+            if (budget_ms != 0 && done < batch.size() && ::GetTickCount64() - start >= budget_ms)
+                break;
+        }
+        bool announce = false;
+        {
+            std::lock_guard<std::mutex> lock(g_queues_mutex);
+            ui_queue* q = find_queue(root);
+            if (!q)
+                return;
+            q->running = false;
+            if (done < batch.size()) {
+                // Ahead of whatever was queued meanwhile: the order is kept.
+                q->calls.insert(q->calls.begin(), std::make_move_iterator(batch.begin() + done),
+                                std::make_move_iterator(batch.end()));
+                announce = !q->announced;
+                q->announced = true;
+            }
+        }
+        if (done < batch.size()) {
+            if (announce)
+                ::PostMessageW(root, WM_FENWA_QUEUED, 0, 0);
+            return;
+        }
+    }
+}
+
+// For WM_FENWA_QUEUED: runs the queue now, or from a timer when the last run is too recent.
+void run_queued_paced(HWND root) {
+    UINT wait = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_queues_mutex);
+        ui_queue* q = find_queue(root);
+        if (!q)
+            return;
+        const ULONGLONG since = ::GetTickCount64() - q->last_run;
+        if (q->last_run != 0 && since < k_queue_interval_ms) {
+            if (q->timer_set)
+                return;
+            q->timer_set = true;
+            wait = static_cast<UINT>(k_queue_interval_ms - since);
+        }
+    }
+    if (wait != 0) {
+        if (::SetTimer(root, k_queue_timer, wait, nullptr))
+            return;
+        std::lock_guard<std::mutex> lock(g_queues_mutex);
+        if (ui_queue* q = find_queue(root))
+            q->timer_set = false;
+    }
+    run_queued(root, k_queue_slice_ms);
+}
+
+void on_queue_timer(HWND root) {
+    ::KillTimer(root, k_queue_timer);
+    {
+        std::lock_guard<std::mutex> lock(g_queues_mutex);
+        if (ui_queue* q = find_queue(root))
+            q->timer_set = false;
+    }
+    run_queued(root, k_queue_slice_ms);
+}
+
+} // namespace
+
+void ui_post(HWND root, std::function<void()> f) {
+    if (!root || !f)
+        return;
+    bool announce = false;
+    {
+        std::lock_guard<std::mutex> lock(g_queues_mutex);
+        ui_queue* q = find_queue(root);
+        if (q && q->thread != ::GetCurrentThreadId()) {
+            q->calls.push_back(std::move(f));
+            announce = !q->announced;
+            q->announced = true;
+            f = nullptr;
+        } else if (!q && ::GetWindowThreadProcessId(root, nullptr) != ::GetCurrentThreadId()) {
+            return;
+        }
+    }
+    if (announce)
+        ::PostMessageW(root, WM_FENWA_QUEUED, 0, 0);
+    if (f) {
+        run_queued(root);
+        f();
+    }
+}
+
 void ui_invoke(HWND hwnd, const std::function<void()>& f) {
     HWND root = hwnd ? ::GetAncestor(hwnd, GA_ROOT) : nullptr;
     if (!root || !::IsWindow(root))
         return;
     if (::GetWindowThreadProcessId(root, nullptr) == ::GetCurrentThreadId()) {
+        run_queued(root);
         f();
         return;
     }
@@ -163,7 +333,16 @@ void ui_invoke(HWND hwnd, const std::function<void()>& f) {
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_FENWA_INVOKE) {
+        run_queued(hwnd);
         (*reinterpret_cast<const std::function<void()>*>(lparam))();
+        return TRUE;
+    }
+    if (message == WM_FENWA_QUEUED) {
+        run_queued_paced(hwnd);
+        return TRUE;
+    }
+    if (message == WM_TIMER && wparam == k_queue_timer) {
+        on_queue_timer(hwnd);
         return TRUE;
     }
     CDialog* self = nullptr;
@@ -171,8 +350,14 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPA
         self = reinterpret_cast<CDialog*>(lparam);
         ::SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
         self->m_hWnd = hwnd;
+        register_queue(hwnd);
         return self->OnInitDialog();
     }
+    // The controls still exist here: whatever was queued for them reaches them.
+    if (message == WM_DESTROY)
+        run_queued(hwnd);
+    if (message == WM_NCDESTROY)
+        unregister_queue(hwnd);
     self = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
     if (!self)
         return FALSE;

@@ -10,10 +10,20 @@
 
 // Carries a std::function<void()>* in LPARAM to a dialog's thread, which runs it.
 constexpr UINT WM_FENWA_INVOKE = WM_APP + 0x3F0;
+// Tells a dialog's thread that calls queued by ui_post wait for it.
+constexpr UINT WM_FENWA_QUEUED = WM_APP + 0x3F1;
 
 // Runs `f` on the thread that owns the top-level window of `hwnd` and waits for it; at once
-// when the caller is that thread. Does nothing when the window is gone.
+// when the caller is that thread. Calls queued for that window by ui_post run first. Does
+// nothing when the window is gone.
 void ui_invoke(HWND hwnd, const std::function<void()>& f);
+
+// Queues `f` for the thread that owns the dialog `root` and returns at once: the calls run
+// in the order they were queued, each before any later ui_invoke for that dialog. A caller
+// on that thread runs `f` at once, after whatever is still queued. Dropped when the dialog is
+// gone (its queue is emptied while it is destroyed). `root` must be a CDialog's window,
+// unless the caller owns it. Whatever `f` captures by reference must outlive the dialog.
+void ui_post(HWND root, std::function<void()> f);
 
 class CWinApp {
 public:

@@ -7,6 +7,7 @@
 #include "launcher/launcher_dlg.h"
 #include "launcher/update_journal_win.h"
 #include "log/sc_log.h"
+#include "util/system_library_win.h"
 #include "util/win_util.h"
 
 CZekLauncherApp::~CZekLauncherApp() {
@@ -25,7 +26,7 @@ BOOL CZekLauncherApp::InitInstance() {
     if (::GetLastError() == ERROR_ALREADY_EXISTS)
         return FALSE;
 
-    m_rich_edit.reset(::LoadLibraryW(L"RICHED20.DLL"));
+    m_rich_edit.reset(load_system_library(L"riched20.dll"));
 
     INITCOMMONCONTROLSEX icc = {};
     icc.dwSize = sizeof(icc);

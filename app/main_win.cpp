@@ -7,6 +7,7 @@
 #include "app/launcher_app.h"
 #include "app/product_config.h"
 #include "log/sc_log.h"
+#include "util/system_library_win.h"
 
 // Never destroyed: a worker thread cut off by the end of the process may still read it.
 ProductConfig& g_product = *new ProductConfig();
@@ -29,4 +30,33 @@ CZekLauncherApp theApp;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return AfxWinMain(instance);
+}
+
+// The runtime's entry point, which starts the C runtime and the static objects above.
+extern "C" int WinMainCRTStartup();
+
+// The process starts here (the Makefile names it the entry point), before the runtime and
+// before any static object: from now on no library comes from the executable's folder, which
+// is a Downloads folder on the first run. The loader has bound only the static imports,
+// kernel32 and msvcrt, both known DLLs; every other library is delay-loaded and bound here
+// from the system folder, as the loader would have bound it, so that its own imports are
+// searched for in the system folder too.
+extern "C" int fenwa_entry() {
+    restrict_library_search();
+    wchar_t failed[MAX_PATH];
+    if (!bind_delay_imports(failed, MAX_PATH)) {
+        // Ends the process the way the loader does when an import is missing: a message and
+        // no code of ours run. Only kernel32 is certain to be there.
+        wchar_t text[MAX_PATH + 96] = L"FenwaLauncher cannot start: this system library could not "
+                                      L"be loaded from the system folder: ";
+        size_t at = 0;
+        while (text[at])
+            ++at;
+        for (const wchar_t* c = failed; *c && at + 1 < sizeof(text) / sizeof(text[0]); ++c)
+            text[at++] = *c;
+        text[at] = L'\0';
+        ::FatalAppExitW(0, text);
+        return 1;
+    }
+    return WinMainCRTStartup();
 }

@@ -2,7 +2,7 @@
 """How long the launcher's pipeline takes over a release of many small files, beside the
 time curl needs to fetch the same archives one by one from the same server in the same run.
 
-  bench/pipeline_bench.py [--files 1000] [--size 2048]
+  bench/pipeline_bench.py [--files 1000] [--size 2048] [--small 200]
 
 Two launcher runs under Wine against nginx on 127.0.0.1:443: the first installation (every
 archive fetched and unpacked) and a second run where everything is identical (no archive
@@ -10,6 +10,10 @@ fetched). Each is shown as time beyond the fixed pauses (500 ms before the pipel
 between stopping and starting the host), both for the whole process and for the download
 step alone (from its log lines). curl fetches the same archives over HTTPS with HTTP/1.0,
 one connection per file as the launcher makes them, in one process.
+
+The second run's cost per listed file is its download step divided by the entries. A
+smaller release (--small files, 0 for none) is measured the same way in the same run, so
+that the growth with the release's size shows: per file, both sizes should cost the same.
 """
 
 import argparse
@@ -87,21 +91,16 @@ def curl_fetch(urls, workdir):
     return time.monotonic() - t0
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--files", type=int, default=1000)
-    parser.add_argument("--size", type=int, default=2048)
-    args = parser.parse_args()
-    winetest.reexec_in_netns()
-
+def bench_release(files, size, name):
+    """Both launcher runs and curl over one release; a dict of the figures."""
     work = tempfile.mkdtemp(prefix="fenwa-bench-")
     release = os.path.join(work, "release")
     www = os.path.join(work, "www")
     os.chmod(work, 0o755)
-    make_release(release, args.files, args.size)
+    make_release(release, files, size)
     published = publish.publish(release, "9.0.0.1", www)
     server = ProductServer(www).start()
-    p = PipelinePrefix("bench", env={"FENWA_HOST_EXIT_AFTER": "1"})
+    p = PipelinePrefix(name, env={"FENWA_HOST_EXIT_AFTER": "1"})
     try:
         names = [e.name for e in published.entries] if hasattr(published, "entries") else []
         base = "https://127.0.0.1/%s/9.0.0.1/" % publish.DEFAULT_DOWNLOAD_PATH
@@ -131,14 +130,53 @@ def main():
         if not os.environ.get("FENWA_KEEP_PREFIXES"):
             p.cleanup()
         shutil.rmtree(work, ignore_errors=True)
+    return {"files": files, "entries": len(urls), "curl": curl_s, "asked": asked,
+            "results": results, "steps": steps}
+
+
+def print_runs(b, indent=""):
+    for (label, elapsed), step in zip(b["results"], b["steps"]):
+        beyond = elapsed - FIXED_PAUSES
+        print("%s%-28s whole run beyond pauses %6.2f s (%.2fx curl); download step %6.2f s "
+              "(%.2fx curl)" % (indent, label, beyond, beyond / b["curl"], step,
+                                step / b["curl"]))
+    print("%s%-28s %6.2f ms per listed file (download step over %d entries)" % (
+        indent, "second run per listed file", b["steps"][1] * 1000.0 / b["entries"],
+        b["entries"]))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--files", type=int, default=1000)
+    parser.add_argument("--size", type=int, default=2048)
+    parser.add_argument("--small", type=int, default=200)
+    args = parser.parse_args()
+    winetest.reexec_in_netns()
+
+    big = bench_release(args.files, args.size, "bench")
+    small = bench_release(args.small, args.size, "bench-small") if args.small > 0 else None
 
     print("release: %d files of %d bytes (+ the host program); the launcher fetched %d of "
-          "its archives over both runs" % (args.files, args.size, asked))
-    print("curl, the same %d archives one by one (HTTPS, HTTP/1.0): %.2f s" % (len(urls), curl_s))
-    for (label, elapsed), step in zip(results, steps):
-        beyond = elapsed - FIXED_PAUSES
-        print("%-28s whole run beyond pauses %6.2f s (%.2fx curl); download step %6.2f s "
-              "(%.2fx curl)" % (label, beyond, beyond / curl_s, step, step / curl_s))
+          "its archives over both runs" % (args.files, args.size, big["asked"]))
+    print("curl, the same %d archives one by one (HTTPS, HTTP/1.0): %.2f s" % (
+        big["entries"], big["curl"]))
+    print_runs(big)
+    if not small:
+        return 0
+    print("smaller release: %d files (+ the host program); curl %.2f s" % (
+        small["files"], small["curl"]))
+    print_runs(small, "  ")
+    # Linear growth: the same cost per file at both sizes, and the difference between the
+    # runs per added file close to it.
+    added = big["entries"] - small["entries"]
+    for i, (label, _) in enumerate(big["results"]):
+        per_big = big["steps"][i] * 1000.0 / big["entries"]
+        per_small = small["steps"][i] * 1000.0 / small["entries"]
+        marginal = (big["steps"][i] - small["steps"][i]) * 1000.0 / added
+        print("growth, %-27s download step %.2f ms per file at %d files, %.2f ms at %d; "
+              "%.2f ms per added file" % (label, per_big, big["files"], per_small,
+                                          small["files"], marginal))
+    return 0
 
 
 if __name__ == "__main__":

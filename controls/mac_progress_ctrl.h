@@ -2,9 +2,10 @@
 // Progress bar over the platform's progress control, which keeps the position; this class
 // keeps the range and paints everything itself: flat, pill or shaded, with an optional text,
 // border, marquee block and seeking. The worker thread may call SetRange, SetPos, GetPos and
-// SetTrackColor: they run on the window's thread.
+// SetTrackColor: they run on the window's thread; SetPos is queued and returns at once.
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -68,4 +69,6 @@ private:
     unique_hgdiobj m_pens[8];
     unique_hgdiobj m_font;
     bool m_dragging = false;
+    // Counts SetPos calls; a queued position that a later one replaces is skipped.
+    std::atomic<unsigned> m_pos_ticket{0};
 };

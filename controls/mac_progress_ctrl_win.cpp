@@ -60,7 +60,13 @@ int CMacProgressCtrl::read_pos() const {
 }
 
 void CMacProgressCtrl::SetPos(int position) {
-    ui_invoke(m_hWnd, [&] {
+    const unsigned ticket = ++m_pos_ticket;
+    ui_post(m_root, [this, position, ticket] {
+        if (!m_hWnd)
+            return;
+        // A later position sets the bar anyway; only auto-hide looks at every one.
+        if (ticket != m_pos_ticket.load() && !m_autoHide)
+            return;
         ::SendMessageW(m_hWnd, PBM_SETPOS, static_cast<WPARAM>(position), 0);
         const int now = read_pos();
         Invalidate();

@@ -3,6 +3,7 @@
 #include <richedit.h>
 
 #include <cstdarg>
+#include <cwctype>
 
 #include "app/framework_win.h"
 #include "util/win_util.h"
@@ -17,19 +18,20 @@ constexpr UINT k_clear = 9901, k_show = 9900, k_time = 9905, k_single = 9902, k_
                k_double = 9904;
 } // namespace
 
-std::wstring CRichEditCtrlEx::AddLine(COLORREF colour, const wchar_t* format, ...) {
+void CRichEditCtrlEx::AddLine(COLORREF colour, const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
     std::wstring text = format_text_v(format, args);
     va_end(args);
     text += L"\n";
-    return AppendText(colour, text);
+    AppendText(colour, text);
 }
 
-std::wstring CRichEditCtrlEx::AppendText(COLORREF colour, const std::wstring& text) {
-    std::wstring result = text;
-    ui_invoke(m_hWnd, [&] { result = append_on_ui(colour, text); });
-    return result;
+void CRichEditCtrlEx::AppendText(COLORREF colour, const std::wstring& text) {
+    const unsigned ticket = ++m_append_ticket;
+    ui_post(m_root, [this, colour, text, ticket] {
+        append_on_ui(colour, text, ticket == m_append_ticket.load());
+    });
 }
 
 void CRichEditCtrlEx::insert(const std::wstring& text, COLORREF colour, bool coloured) {
@@ -45,9 +47,9 @@ void CRichEditCtrlEx::insert(const std::wstring& text, COLORREF colour, bool col
     ::SendMessageW(m_hWnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-std::wstring CRichEditCtrlEx::append_on_ui(COLORREF colour, const std::wstring& text) {
+void CRichEditCtrlEx::append_on_ui(COLORREF colour, const std::wstring& text, bool scroll) {
     if (!m_hWnd || !m_showLog)
-        return text;
+        return;
     if (colour == static_cast<COLORREF>(-1))
         colour = m_textColor;
 
@@ -64,11 +66,7 @@ std::wstring CRichEditCtrlEx::append_on_ui(COLORREF colour, const std::wstring& 
     const LRESULT length = ::SendMessageW(m_hWnd, WM_GETTEXTLENGTH, 0, 0);
     if (m_showTime) {
         // Only a fresh line gets a timestamp.
-        const std::wstring all = GetText();
-        const size_t last_break = all.find_last_of(L"\r\n");
-        const std::wstring last_line =
-            last_break == std::wstring::npos ? all : all.substr(last_break + 1);
-        if (trim(last_line).empty()) {
+        if (at_fresh_line()) {
             SYSTEMTIME st;
             ::GetLocalTime(&st);
             insert(format_text(L"%d-%02d-%02d %02d:%02d:%02d(%03d) ", st.wYear, st.wMonth, st.wDay,
@@ -80,6 +78,8 @@ std::wstring CRichEditCtrlEx::append_on_ui(COLORREF colour, const std::wstring& 
         ::SetWindowTextW(m_hWnd, L"");
     // The rich edit control ends its paragraphs with "\r".
     insert(replace_all(body, L"\n", L"\r"), colour, true);
+    if (!scroll)
+        return;
     // Once the user has moved the caret or is dragging the thumb, the view stays put.
     POINT caret = {};
     ::GetCaretPos(&caret);
@@ -92,7 +92,39 @@ std::wstring CRichEditCtrlEx::append_on_ui(COLORREF colour, const std::wstring& 
         m_autoScroll = false;
     if (m_autoScroll && ::GetFocus() != m_hWnd)
         ::SendMessageW(m_hWnd, WM_VSCROLL, SB_BOTTOM, 0);
-    return body;
+}
+
+bool CRichEditCtrlEx::at_fresh_line() const {
+    // Reads backwards from the end, a window at a time, until a break or a character other
+    // than a blank shows up: the cost follows the last line, not the whole text.
+    GETTEXTLENGTHEX how = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+    LONG end = static_cast<LONG>(
+        ::SendMessageW(m_hWnd, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&how), 0));
+    LONG window = 256;
+    while (end > 0) {
+        const LONG start = end > window ? end - window : 0;
+        std::wstring part(static_cast<size_t>(end - start) + 1, L'\0');
+        TEXTRANGEW range = {{start, end}, &part[0]};
+        const LRESULT got =
+            ::SendMessageW(m_hWnd, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+        if (got != end - start) {
+            // Not what the control promised: look at the whole text instead.
+            const std::wstring all = GetText();
+            const size_t last_break = all.find_last_of(L"\r\n");
+            return trim(last_break == std::wstring::npos ? all : all.substr(last_break + 1))
+                .empty();
+        }
+        for (LONG i = got; i-- > 0;) {
+            const wchar_t c = part[static_cast<size_t>(i)];
+            if (c == L'\r' || c == L'\n')
+                return true;
+            if (!std::iswspace(static_cast<wint_t>(c)))
+                return false;
+        }
+        end = start;
+        window *= 2;
+    }
+    return true;
 }
 
 void CRichEditCtrlEx::timestamp() {

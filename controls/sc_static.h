@@ -2,9 +2,10 @@
 // Owner-painted text label over the platform's static control: colour, gradient or picture
 // background, rounded corners, border, an icon or picture before the text, blinking, link,
 // colour picker, font fitting and in-place editing. SetText and SetTextF may be called from
-// the worker thread: they run on the window's thread.
+// the worker thread: they are queued for the window's thread and return at once.
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,6 +84,8 @@ protected:
 private:
     void paint(HDC dc) override;
     void redraw_parent_area();
+    // After a text change: the label, and the parent's area under it when that can show.
+    void refresh_text();
     void fit_font();
     void start_editing();
     void finish_editing();
@@ -90,6 +93,8 @@ private:
     void notify_parent();
 
     unique_hgdiobj m_font;
+    // Counts SetText calls; a queued text that is no longer the latest is not drawn.
+    std::atomic<unsigned> m_text_ticket{0};
     bool m_centre = false;
     bool m_right = false;
     bool m_vcentre = false;

@@ -65,15 +65,29 @@ void CSCStatic::RecreateFont() {
 }
 
 void CSCStatic::SetText(const std::wstring& text, argb_colour colour) {
-    ui_invoke(m_hWnd, [&] {
+    const unsigned ticket = ++m_text_ticket;
+    ui_post(m_root, [this, text, colour, ticket] {
+        if (!m_hWnd)
+            return;
         m_text = text;
         if (colour != keep_colour)
             m_textColor = colour;
+        // A later text is already queued: this one would never be seen.
+        if (ticket != m_text_ticket.load())
+            return;
         // The window text follows, for anything that reads the control from outside.
         Default(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-        redraw_parent_area();
-        Invalidate();
+        refresh_text();
     });
+}
+
+void CSCStatic::refresh_text() {
+    // A parent that clips its children never draws under the label, so only the label needs
+    // painting, whenever the window system gets to it; any other parent is redrawn first.
+    HWND parent = GetParent();
+    if (!parent || !(::GetWindowLongW(parent, GWL_STYLE) & WS_CLIPCHILDREN))
+        redraw_parent_area();
+    Invalidate();
 }
 
 void CSCStatic::SetTextF(const wchar_t* format, ...) {

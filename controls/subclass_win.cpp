@@ -1,12 +1,27 @@
 #include "controls/subclass_win.h"
 
-#include <commctrl.h>
+#include <mutex>
+#include <unordered_map>
 
 #include "controls/memory_dc_win.h"
 
 namespace {
-constexpr UINT_PTR k_subclass_id = 0xF3A0;
+
+struct subclass_entry {
+    CSubclassWnd* object = nullptr; // null once the object let go under another subclass
+    WNDPROC original = nullptr;
+};
+
+std::mutex g_entries_mutex;
+std::unordered_map<HWND, subclass_entry> g_entries;
+
+subclass_entry find_entry(HWND hwnd) {
+    std::lock_guard<std::mutex> lock(g_entries_mutex);
+    const auto it = g_entries.find(hwnd);
+    return it == g_entries.end() ? subclass_entry{} : it->second;
 }
+
+} // namespace
 
 CSubclassWnd::~CSubclassWnd() {
     UnsubclassWindow();
@@ -17,20 +32,44 @@ bool CSubclassWnd::SubclassDlgItem(int id, HWND parent) {
 }
 
 bool CSubclassWnd::SubclassWindow(HWND hwnd) {
-    if (!hwnd || m_hWnd)
+    if (!hwnd || m_hWnd || !::IsWindow(hwnd))
         return false;
-    if (!::SetWindowSubclass(hwnd, &CSubclassWnd::thunk, k_subclass_id,
-                             reinterpret_cast<DWORD_PTR>(this)))
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(g_entries_mutex);
+        if (g_entries.count(hwnd))
+            return false;
+        const LONG_PTR previous = ::SetWindowLongPtrW(
+            hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CSubclassWnd::thunk));
+        if (!previous)
+            return false;
+        m_original = reinterpret_cast<WNDPROC>(previous);
+        g_entries[hwnd] = subclass_entry{this, m_original};
+    }
     m_hWnd = hwnd;
+    m_root = ::GetAncestor(hwnd, GA_ROOT);
     PreSubclassWindow();
     return true;
 }
 
 void CSubclassWnd::UnsubclassWindow() {
-    if (m_hWnd && ::IsWindow(m_hWnd))
-        ::RemoveWindowSubclass(m_hWnd, &CSubclassWnd::thunk, k_subclass_id);
+    if (m_hWnd) {
+        std::lock_guard<std::mutex> lock(g_entries_mutex);
+        const auto it = g_entries.find(m_hWnd);
+        if (it != g_entries.end() && it->second.object == this) {
+            const bool on_top = ::GetWindowLongPtrW(m_hWnd, GWLP_WNDPROC) ==
+                                reinterpret_cast<LONG_PTR>(&CSubclassWnd::thunk);
+            if (on_top) {
+                ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_original));
+                g_entries.erase(it);
+            } else {
+                // Another subclass sits above ours and calls our procedure: keep passing its
+                // messages on until the window is destroyed.
+                it->second.object = nullptr;
+            }
+        }
+    }
     m_hWnd = nullptr;
+    m_root = nullptr;
 }
 
 RECT CSubclassWnd::client_rect() const {
@@ -55,19 +94,26 @@ LRESULT CSubclassWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 LRESULT CSubclassWnd::Default(UINT message, WPARAM wparam, LPARAM lparam) {
-    return ::DefSubclassProc(m_hWnd, message, wparam, lparam);
+    return ::CallWindowProcW(m_original, m_hWnd, message, wparam, lparam);
 }
 
-LRESULT CALLBACK CSubclassWnd::thunk(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
-                                     UINT_PTR, DWORD_PTR data) {
-    auto* self = reinterpret_cast<CSubclassWnd*>(data);
+LRESULT CALLBACK CSubclassWnd::thunk(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    const subclass_entry entry = find_entry(hwnd);
+    if (!entry.original)
+        return ::DefWindowProcW(hwnd, message, wparam, lparam);
     if (message == WM_NCDESTROY) {
-        const LRESULT result = ::DefSubclassProc(hwnd, message, wparam, lparam);
-        ::RemoveWindowSubclass(hwnd, &CSubclassWnd::thunk, k_subclass_id);
-        self->m_hWnd = nullptr;
+        const LRESULT result = ::CallWindowProcW(entry.original, hwnd, message, wparam, lparam);
+        {
+            std::lock_guard<std::mutex> lock(g_entries_mutex);
+            g_entries.erase(hwnd);
+        }
+        if (entry.object)
+            entry.object->m_hWnd = nullptr;
         return result;
     }
-    return self->WindowProc(message, wparam, lparam);
+    if (!entry.object)
+        return ::CallWindowProcW(entry.original, hwnd, message, wparam, lparam);
+    return entry.object->WindowProc(message, wparam, lparam);
 }
 
 bool CSubclassWnd::paint_message(UINT message, WPARAM wparam, LRESULT& result) {

@@ -1,6 +1,9 @@
 #pragma once
 // A window whose procedure a C++ object extends: the object subclasses an existing window
-// (a dialog's control) and sees its messages first, handing the rest to the original.
+// (a dialog's control) and sees its messages first, handing the rest to the original. The
+// window's procedure is replaced directly and the object found in a table of our own: the
+// platform's subclass chain keeps its data in a window property, which Wine looks up with a
+// round trip to its server on every message.
 #include <windows.h>
 
 class CSubclassWnd {
@@ -36,8 +39,11 @@ protected:
     bool paint_message(UINT message, WPARAM wparam, LRESULT& result);
 
     HWND m_hWnd = nullptr;
+    // The top-level window at the time of subclassing: where a worker's calls are queued.
+    HWND m_root = nullptr;
 
 private:
-    static LRESULT CALLBACK thunk(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
-                                  UINT_PTR id, DWORD_PTR data);
+    static LRESULT CALLBACK thunk(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+
+    WNDPROC m_original = nullptr;
 };

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "util/system_library_win.h"
 #include "util/unique_handle.h"
 
 namespace {
@@ -59,7 +60,7 @@ bool CWndShadow::Initialize(HINSTANCE instance) {
     if (!g_update_layered)
         return false;
     // Kept loaded for the life of the process.
-    if (HMODULE dwm = ::LoadLibraryW(L"dwmapi.dll"))
+    if (HMODULE dwm = load_system_library(L"dwmapi.dll"))
         g_composition = reinterpret_cast<composition_fn>(
             reinterpret_cast<void*>(::GetProcAddress(dwm, "DwmIsCompositionEnabled")));
     g_instance = instance;

@@ -1,10 +1,13 @@
 #pragma once
-// The process-wide log file writer: one daily file, reopened and closed for every line so
-// that nothing holds it between lines.
+// The process-wide log file writer: one daily file in UTF-8 with CR LF line ends. The file
+// stays open from the first line on, shared for reading, writing and deletion; every line
+// reaches the system with one write before write() returns, so a process killed right after
+// it leaves the line in the file. A file deleted meanwhile is created again.
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <string>
+
+#include "util/unique_handle.h"
 
 class CSCLog {
 public:
@@ -31,6 +34,10 @@ public:
 
 private:
     void close_file();
+    // Opens m_file_path for appending; a new file starts with the byte-order mark.
+    bool open_file();
+    // True when the open file has been deleted (or is about to be) under us.
+    bool file_gone() const;
 
     std::mutex m_mutex;
     int64_t m_start_time = 0;
@@ -40,7 +47,7 @@ private:
     int m_max_level = 6;
     bool m_show_function = true;
     bool m_show_line = true;
-    FILE* m_file = nullptr;
+    unique_hfile m_file;
 };
 
 // Set by CSCLog's constructor; all code logs through it.

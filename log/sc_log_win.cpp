@@ -4,9 +4,11 @@
 
 #include <cstdarg>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "log/log_format.h"
+#include "util/text_util.h"
 #include "util/win_util.h"
 
 CSCLog* g_plog = nullptr;
@@ -46,10 +48,30 @@ CSCLog::~CSCLog() {
 }
 
 void CSCLog::close_file() {
-    if (m_file) {
-        fclose(m_file);
-        m_file = nullptr;
+    m_file.reset();
+}
+
+bool CSCLog::open_file() {
+    // Appending only: every write lands at the end, even with another process writing too.
+    m_file.reset(::CreateFileW(m_file_path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!m_file)
+        return false;
+    LARGE_INTEGER size = {};
+    if (::GetFileSizeEx(m_file.get(), &size) && size.QuadPart == 0) {
+        static const char bom[] = "\xEF\xBB\xBF";
+        DWORD written = 0;
+        ::WriteFile(m_file.get(), bom, 3, &written, nullptr);
     }
+    return true;
+}
+
+bool CSCLog::file_gone() const {
+    FILE_STANDARD_INFO info = {};
+    if (!::GetFileInformationByHandleEx(m_file.get(), FileStandardInfo, &info, sizeof(info)))
+        return false;
+    return info.DeletePending || info.NumberOfLinks == 0;
 }
 
 bool CSCLog::open(const std::wstring& folder, const std::wstring& title, int max_level) {
@@ -73,8 +95,7 @@ bool CSCLog::open(const std::wstring& folder, const std::wstring& title, int max
         day = calendar_time{};
     m_file_path = log_file_name(m_folder, m_file_title, day);
 
-    m_file = _wfopen(m_file_path.c_str(), L"a,ccs=UTF-8");
-    return m_file != nullptr;
+    return open_file();
 }
 
 std::wstring CSCLog::write(int level, const wchar_t* function, int line, const wchar_t* format,
@@ -84,6 +105,8 @@ std::wstring CSCLog::write(int level, const wchar_t* function, int line, const w
     // A level above the maximum is formatted for the caller but never reaches the file,
     // even while the file happens to be open from start-up.
     const bool to_file = level <= m_max_level;
+    if (to_file && m_file && file_gone())
+        close_file();
     if (to_file && !m_file && !open(m_folder, m_file_title, m_max_level))
         return std::wstring();
 
@@ -101,22 +124,21 @@ std::wstring CSCLog::write(int level, const wchar_t* function, int line, const w
     const std::wstring fn = m_show_function && function ? function : L"";
     const std::wstring ln = m_show_line ? std::to_wstring(line) : L"";
 
-    FILE* out = to_file ? m_file : nullptr;
     std::wstring text;
+    std::wstring out;
     if (leading == 0 && message.empty()) {
-        if (out)
-            fputws(L"\n", out);
+        out = L"\n";
     } else {
-        for (size_t i = 0; out && i < leading; ++i)
-            fputws(L"\n", out);
         text = format_log_line(now, fn, ln, tag, message);
-        if (out) {
-            fputws(text.c_str(), out);
-            fputws(L"\n", out);
-            fflush(out);
-        }
+        out = std::wstring(leading, L'\n') + text + L"\n";
     }
-    close_file();
+    if (to_file) {
+        // One write for the whole line: nothing of it waits in a buffer of ours.
+        const std::string bytes = lf_to_crlf(utf8_encode(out));
+        DWORD written = 0;
+        ::WriteFile(m_file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                    nullptr);
+    }
     return text;
 }
 
@@ -127,7 +149,7 @@ void CSCLog::write_start_log() {
           get_file_version_string(get_exe_name(true), L"FileVersion").c_str());
     write(0, fn, __LINE__, L"built datetime = %s",
           format_date_time(get_file_mtime(get_exe_name(true)), L" ", true, true).c_str());
-    // A copy: the write reopens the file and so rebuilds m_file_path under the argument.
+    // A copy: a write that reopens the file rebuilds m_file_path under the argument.
     const std::wstring path = m_file_path;
     write(0, fn, __LINE__, L"log path = %s", path.c_str());
 }

@@ -27,7 +27,8 @@ $(B)/win/$(1)/launcher.res.o: res/launcher.rc $(wildcard res/*.h res/*.png res/*
                               $(B)/win/$(1)/gen/build_config.h
 	$$(WINDRES) -c 65001 -I res -I . -I $(B)/win/$(1)/gen $$< -o $$@
 
-$(B)/win/$(1)/FenwaLauncher.exe: $(WIN_ENTRY_OBJ) $(B)/win/$(1)/launcher.res.o $(WIN_LIB)
+$(B)/win/$(1)/FenwaLauncher.exe: $(WIN_ENTRY_OBJ) $(B)/win/$(1)/launcher.res.o $(WIN_LIB) \
+                                  $(DELAY_DEPS)
 	$$(MINGW_CXX) $$(WIN_LDFLAGS) -o $$@ $(WIN_ENTRY_OBJ) $(B)/win/$(1)/launcher.res.o \
 	    $(WIN_LIB) $$(WIN_LIBS)
 endef

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -31,13 +32,32 @@ static_assert(k_security_flags == 0xF380, "certificate faults accepted");
 
 constexpr DWORD k_url_part_chars = 2084; // INTERNET_MAX_URL_LENGTH
 
-// The handles close request first, then connection, then session: members are destroyed in
-// reverse order of declaration.
+// The handles close request first, then connection: members are destroyed in reverse order
+// of declaration. The session is the process's own (process_session).
 struct wininet_handles {
-    unique_hinternet session;
     unique_hinternet connection;
     unique_hinternet request;
 };
+
+// One session for the whole process, opened on first use (again after a failure) and never
+// closed: a worker cut off by the end of the process may still be using it. Opening one per
+// request read the proxy settings from the registry every time.
+HINTERNET process_session() {
+    static std::mutex& mutex = *new std::mutex();
+    static unique_hinternet& session = *new unique_hinternet();
+    DWORD error = 0;
+    HINTERNET handle = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!session)
+            session.reset(
+                ::InternetOpenW(L"request_url", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        handle = session.get();
+        error = ::GetLastError();
+    }
+    ::SetLastError(error); // for the caller's report when there is no session
+    return handle;
+}
 
 int32_t elapsed_since(ULONGLONG start) {
     return static_cast<int32_t>(::GetTickCount64() - start);
@@ -147,14 +167,13 @@ void perform(RequestParam& param) {
     }
 
     wininet_handles h;
-    h.session.reset(
-        ::InternetOpenW(L"request_url", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!h.session) {
+    HINTERNET session = process_session();
+    if (!session) {
         param.status = static_cast<int32_t>(::GetLastError());
         param.text = L"InternetOpen() failed.";
         return;
     }
-    h.connection.reset(::InternetConnectW(h.session.get(), param.host.c_str(),
+    h.connection.reset(::InternetConnectW(session, param.host.c_str(),
                                           static_cast<INTERNET_PORT>(param.port), L"", L"",
                                           INTERNET_SERVICE_HTTP, 0, 0));
     if (!h.connection) {

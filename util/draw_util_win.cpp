@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "util/draw_geometry.h"
+#include "util/system_library_win.h"
 #include "util/unique_handle.h"
 
 namespace {
@@ -15,7 +16,7 @@ gradient_fill_fn load_gradient_fill() {
     static std::once_flag once;
     std::call_once(once, [] {
         // Kept loaded for the life of the process.
-        HMODULE lib = ::LoadLibraryW(L"msimg32.dll");
+        HMODULE lib = load_system_library(L"msimg32.dll");
         if (lib)
             fn = reinterpret_cast<gradient_fill_fn>(
                 reinterpret_cast<void*>(::GetProcAddress(lib, "GradientFill")));

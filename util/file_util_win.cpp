@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cwchar>
 #include <new>
 
@@ -419,8 +420,38 @@ bool write_text_file(const std::wstring& path, const std::wstring& text, bool ut
     return write_all(file.get(), bytes);
 }
 
+namespace {
+
+// True when `path` names a file that is readable and does not begin like an executable image
+// ("MZ") nor like a compressed file that Wine unpacks before looking ("SZDD"): no version
+// resource can be in it. The version functions would find that out only after loading the
+// file as a module, at many times the cost. Relative names are left to those functions,
+// which look for them along the module search path.
+bool cannot_hold_version(const std::wstring& path) {
+    const bool absolute = path.size() >= 3 && ((path[1] == L':' && path[2] == L'\\') ||
+                                               (path[0] == L'\\' && path[1] == L'\\'));
+    if (!absolute)
+        return false;
+    unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return false;
+    char head[4] = {};
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), head, sizeof(head), &got, nullptr))
+        return false;
+    if (got >= 2 && head[0] == 'M' && head[1] == 'Z')
+        return false;
+    return !(got == 4 && std::memcmp(head, "SZDD", 4) == 0);
+}
+
+} // namespace
+
 std::wstring get_file_version_string(const std::wstring& path, const std::wstring& key) {
     const std::wstring file = path.empty() ? module_path() : path;
+    if (cannot_hold_version(file))
+        return std::wstring();
     DWORD ignored = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &ignored);
     if (size == 0)

@@ -2,6 +2,7 @@
 #include <system_error>
 #include <vector>
 
+#include "util/system_library_win.h"
 #include "util/unique_handle.h"
 #include "util/win_util.h"
 
@@ -115,7 +116,7 @@ std::wstring get_error_text(DWORD code) {
         HMODULE wininet = ::GetModuleHandleW(L"wininet.dll");
         unique_hmodule loaded; // only when nothing else has loaded WinINet yet
         if (!wininet) {
-            loaded.reset(::LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+            loaded.reset(load_system_library(L"wininet.dll", LOAD_LIBRARY_AS_DATAFILE));
             wininet = loaded.get();
         }
         std::wstring text =

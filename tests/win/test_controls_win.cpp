@@ -15,6 +15,7 @@
 #include "controls/mac_progress_ctrl.h"
 #include "controls/memory_dc_win.h"
 #include "controls/resize_ctrl.h"
+#include "controls/rich_edit_ctrl_ex.h"
 #include "controls/sc_edit.h"
 #include "controls/sc_static.h"
 #include "controls/wnd_shadow.h"
@@ -219,6 +220,144 @@ TEST(ProgressCtrl, WorkerCallsRunOnTheWindowThread) {
     } dlg;
     dlg.DoModal();
     EXPECT_EQ(7, dlg.seen);
+}
+
+TEST(UiQueue, WorkerCallsKeepTheirOrderAndEndWithTheDialog) {
+    // Queued calls run in order and before a later waiting call; the last text and position
+    // win; once the dialog is gone, nothing queued for it runs.
+    class host : public CDialog {
+    public:
+        host() : CDialog(IDD_ABOUTBOX) {}
+        CMacProgressCtrl bar;
+        CSCStatic label;
+        std::vector<int> order;
+        std::vector<int> seen_at_invoke;
+        std::wstring text, window_text;
+        int pos = -1;
+        HWND root = nullptr;
+        std::thread worker;
+
+    protected:
+        BOOL OnInitDialog() override {
+            root = m_hWnd;
+            bar.SubclassWindow(::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 0,
+                                                 0, 100, 10, m_hWnd, nullptr, nullptr, nullptr));
+            label.SubclassWindow(::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 20,
+                                                   100, 20, m_hWnd, nullptr, nullptr, nullptr));
+            bar.SetRange(0, 300);
+            worker = std::thread([this] {
+                for (int i = 1; i <= 300; ++i) {
+                    ui_post(m_hWnd, [this, i] { order.push_back(i); });
+                    label.SetTextF(L"entry %d", i);
+                    bar.SetPos(i);
+                }
+                ui_invoke(m_hWnd, [this] {
+                    seen_at_invoke = order;
+                    wchar_t buffer[32] = {};
+                    ::GetWindowTextW(label.GetSafeHwnd(), buffer, 32);
+                    window_text = buffer;
+                });
+                text = label.GetText();
+                pos = bar.GetPos();
+                EndDialog(IDOK);
+            });
+            return TRUE;
+        }
+    } dlg;
+    dlg.DoModal();
+    dlg.worker.join();
+    ASSERT_EQ(300u, dlg.seen_at_invoke.size());
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(i + 1, dlg.seen_at_invoke[static_cast<size_t>(i)]);
+    EXPECT_EQ(L"entry 300", dlg.text);
+    EXPECT_EQ(L"entry 300", dlg.window_text);
+    EXPECT_EQ(300, dlg.pos);
+
+    bool ran = false;
+    std::thread([&] { ui_post(dlg.root, [&] { ran = true; }); }).join();
+    EXPECT_FALSE(ran) << "a call for a dialog that is gone";
+}
+
+TEST(UiQueue, CallsLeftByASpentRunStayAheadOfLaterOnes) {
+    // A paced run stops once its time is spent; calls queued while it ran must still come
+    // after the ones it left.
+    class host : public CDialog {
+    public:
+        host() : CDialog(IDD_ABOUTBOX) {}
+        std::vector<int> order, seen;
+        unique_hhandle go{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+        unique_hhandle slow_started{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+        std::thread worker;
+
+    protected:
+        BOOL OnInitDialog() override {
+            worker = std::thread([this] {
+                // The gate holds the dialog's thread until the slow calls are all queued,
+                // so that the next run takes them together.
+                ui_post(m_hWnd, [this] { ::WaitForSingleObject(go.get(), 5000); });
+                for (int i = 1; i <= 40; ++i)
+                    ui_post(m_hWnd, [this, i] {
+                        ::SetEvent(slow_started.get());
+                        ::Sleep(2);
+                        order.push_back(i);
+                    });
+                ::SetEvent(go.get());
+                ::WaitForSingleObject(slow_started.get(), 5000);
+                for (int i = 41; i <= 100; ++i)
+                    ui_post(m_hWnd, [this, i] { order.push_back(i); });
+                ui_invoke(m_hWnd, [this] { seen = order; });
+                EndDialog(IDOK);
+            });
+            return TRUE;
+        }
+    } dlg;
+    dlg.DoModal();
+    dlg.worker.join();
+    ASSERT_EQ(100u, dlg.seen.size());
+    for (size_t i = 0; i < 100; ++i)
+        ASSERT_EQ(static_cast<int>(i) + 1, dlg.seen[i]);
+}
+
+TEST(LogView, TimestampOnlyOnAFreshLine) {
+    // A line gets its timestamp when what follows the last break is only blanks, however
+    // long that tail is.
+    unique_hmodule rich(::LoadLibraryW(L"RICHED20.DLL"));
+    window_owner parent{make_parent()};
+    HWND h = ::CreateWindowExW(0, L"RichEdit20W", L"", WS_CHILD | ES_MULTILINE | ES_READONLY, 0, 0,
+                               300, 100, parent.hwnd, nullptr, nullptr, nullptr);
+    CRichEditCtrlEx view;
+    ASSERT_TRUE(view.SubclassWindow(h));
+    view.m_showTime = true;
+    view.AppendText(-1, L"a");
+    view.AppendText(-1, L"b");
+    view.AppendText(-1, L"\nc  \n");
+    view.AppendText(-1, L"d" + std::wstring(600, L' '));
+    view.AppendText(-1, L"e\n" + std::wstring(600, L' '));
+    view.AppendText(-1, L"f");
+
+    std::vector<std::wstring> lines;
+    const std::wstring text = view.GetText();
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find(L"\r\n", start);
+        if (end == std::wstring::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    auto stamps = [](const std::wstring& line) {
+        size_t n = 0;
+        for (size_t at = line.find(L") "); at != std::wstring::npos; at = line.find(L") ", at + 1))
+            ++n;
+        return n;
+    };
+    ASSERT_EQ(4u, lines.size()) << lines.size();
+    EXPECT_EQ(1u, stamps(lines[0]));
+    EXPECT_EQ(L"ab", lines[0].substr(lines[0].size() - 2));
+    EXPECT_EQ(1u, stamps(lines[1]));
+    EXPECT_EQ(L"c  ", lines[1].substr(lines[1].size() - 3));
+    EXPECT_EQ(1u, stamps(lines[2])) << "no stamp before e: d is on its line";
+    EXPECT_EQ(1u, stamps(lines[3])) << "a stamp before f: only blanks after the break";
+    EXPECT_EQ(L"f", lines[3].substr(lines[3].size() - 1));
 }
 
 TEST(Label, TextColourIconAndAlignment) {

@@ -133,10 +133,63 @@ TEST(LogWriter, RelativeAndSlashedFolders) {
     {
         CSCLog relative;
         ASSERT_TRUE(relative.open(L"fenwa_rel_logs/sub", L"r", 6));
-        EXPECT_EQ(0u,
-                  relative.file_path().find(get_exe_folder() + L"\\fenwa_rel_logs\\sub\\r_"));
+        EXPECT_EQ(0u, relative.file_path().find(get_exe_folder() + L"\\fenwa_rel_logs\\sub\\r_"));
     } // the file is closed here, so that its folder can go
     EXPECT_TRUE(delete_folder(get_exe_folder() + L"\\fenwa_rel_logs"));
+}
+
+TEST(LogWriter, HeldFileCanStillBeDeleted) {
+    // The writer keeps the file open, yet never stands in the way of deleting it. (Where the
+    // system reports the deletion, the next line starts a new file; Wine 8 neither reports it
+    // nor removes the file before the writer closes it.)
+    const std::wstring folder = temp_folder(L"log_deleted");
+    CSCLog log;
+    ASSERT_TRUE(log.open(folder, L"d", 6));
+    log.write(0, L"f", 1, L"before");
+    EXPECT_TRUE(::DeleteFileW(log.file_path().c_str())) << ::GetLastError();
+    EXPECT_NE(std::wstring::npos, log.write(0, L"f", 2, L"after").find(L"][f][2] after"));
+    delete_folder(folder);
+}
+
+// Run by the next test in a process of its own, which it kills right after a line.
+TEST(LogWriterChild, DISABLED_WritesThenDies) {
+    wchar_t folder[MAX_PATH] = {};
+    if (!::GetEnvironmentVariableW(L"FENWA_LOG_KILL_FOLDER", folder, MAX_PATH))
+        return;
+    CSCLog log;
+    if (!log.open(folder, L"k", 6))
+        ::ExitProcess(3);
+    log.write(0, L"f", 1, L"the last words");
+    ::TerminateProcess(::GetCurrentProcess(), 9);
+}
+
+TEST(LogWriter, LineSurvivesAKillRightAfterIt) {
+    const std::wstring folder = temp_folder(L"log_killed");
+    ASSERT_TRUE(ensure_folder(folder));
+    ::SetEnvironmentVariableW(L"FENWA_LOG_KILL_FOLDER", folder.c_str());
+    std::wstring command = L"\"" + get_exe_name(true) +
+                           L"\" --gtest_also_run_disabled_tests "
+                           L"--gtest_filter=LogWriterChild.DISABLED_WritesThenDies";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &si, &pi));
+    ::WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    ::SetEnvironmentVariableW(L"FENWA_LOG_KILL_FOLDER", nullptr);
+    EXPECT_EQ(9u, code);
+
+    std::vector<std::wstring> files;
+    list_files(folder, L"k_*.log", L"", false, L"", true, files, false);
+    ASSERT_EQ(1u, files.size());
+    const auto lines = lines_of(read_bytes(files[0]));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(std::string::npos, lines.back().find("][f][1] the last words"));
+    delete_folder(folder);
 }
 
 TEST(FolderAccess, WritableFolderPassesAndLeavesNothing) {

@@ -194,6 +194,16 @@ TEST_F(UtilWin, FileVersionStrings) {
     ASSERT_TRUE(put_bytes(plain, "not a program"));
     EXPECT_EQ(get_file_version_string(plain, L"FileVersion"), L"");
     EXPECT_EQ(get_file_version_string(at(L"missing.exe"), L"FileVersion"), L"");
+    // Only the contents count, never the name; a file too short for a header has no version.
+    const std::wstring program = at(L"program.bin");
+    ASSERT_TRUE(::CopyFileW(get_exe_name(true).c_str(), program.c_str(), FALSE));
+    EXPECT_EQ(get_file_version_string(program, L"FileVersion"), expected);
+    const std::wstring tiny = at(L"tiny.exe");
+    ASSERT_TRUE(put_bytes(tiny, "M"));
+    EXPECT_EQ(get_file_version_string(tiny, L"FileVersion"), L"");
+    const std::wstring stub = at(L"stub.exe");
+    ASSERT_TRUE(put_bytes(stub, "MZ but nothing more"));
+    EXPECT_EQ(get_file_version_string(stub, L"FileVersion"), L"");
 }
 
 class UtilRegistry : public testing::Test {

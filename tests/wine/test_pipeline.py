@@ -20,10 +20,11 @@ def paths(server):
 
 class Scenario(unittest.TestCase):
     prefix_name = None
+    host_env = HOST_ENV
 
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="fenwa-server-")
-        self.p = PipelinePrefix(self.prefix_name or self.id().split(".")[-1], env=HOST_ENV)
+        self.p = PipelinePrefix(self.prefix_name or self.id().split(".")[-1], env=self.host_env)
 
     def tearDown(self):
         self.p.cleanup()
