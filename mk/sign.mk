@@ -27,7 +27,8 @@ $(B)/win/$(1)/gen/build_config.h: $(KEYS)/$(2)/release-public.pem FORCE
 $(B)/win/$(1)/release_key.o: launcher/release_key.cpp $(B)/win/$(1)/gen/build_config.h
 	$$(MINGW_CXX) -I$(B)/win/$(1)/gen $$(WIN_CXXFLAGS) -c $$< -o $$@
 
-$(B)/win/$(1)/FenwaLauncher.exe: $(WIN_ENTRY_OBJ) $(B)/win/$(1)/release_key.o $(RES_OBJ) $(WIN_LIB)
+$(B)/win/$(1)/FenwaLauncher.exe: $(WIN_ENTRY_OBJ) $(B)/win/$(1)/release_key.o $(RES_OBJ) $(WIN_LIB) \
+                                  $(DELAY_DEPS)
 	$$(MINGW_CXX) $$(WIN_LDFLAGS) -o $$@ $(WIN_ENTRY_OBJ) $(B)/win/$(1)/release_key.o \
 	    $(RES_OBJ) $(WIN_LIB) $$(WIN_LIBS)
 endef

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "util/system_library_win.h"
 #include "util/unique_handle.h"
 
 namespace {
@@ -31,24 +32,11 @@ template <typename F> bool resolve(HMODULE module, const char* name, F& out) {
     return out != nullptr;
 }
 
-unique_hmodule load_system_library(const wchar_t* name) {
-    unique_hmodule module(::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    // The flag needs Windows 8, or Windows 7 with update KB2533623, which otherwise refuses it
-    // as an invalid parameter; the full path of the system folder is just as safe.
-    if (!module && ::GetLastError() == ERROR_INVALID_PARAMETER) {
-        wchar_t folder[MAX_PATH];
-        const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
-        if (n > 0 && n < MAX_PATH)
-            module.reset(::LoadLibraryW((std::wstring(folder, n) + L"\\" + name).c_str()));
-    }
-    return module;
-}
-
 // Loaded once per process, on first use (a function-local static: thread-safe).
 class cng {
 public:
     cng() {
-        m_module = load_system_library(L"bcrypt.dll");
+        m_module.reset(load_system_library(L"bcrypt.dll"));
         if (!m_module) {
             m_problem = L"bcrypt.dll could not be loaded from the system folder (error " +
                         std::to_wstring(::GetLastError()) + L")";
