@@ -129,6 +129,30 @@ def sample_release(version, text="first", archive=True):
     )
 
 
+# What the launcher and the host stand-in write into the program folder besides a release.
+NOT_RELEASE = {"FenwaHostSvr.starts.log", "self_delete.bat", "self_updater.bat"}
+
+
+def digest(data):
+    """A short SHA-256, so that a failing comparison of folders stays readable."""
+    return hashlib.sha256(data).hexdigest()[:16]
+
+
+def tree(folder):
+    """Each release file below the folder with the digest of its bytes, and each empty folder."""
+    out = {}
+    for base, dirs, files in os.walk(folder):
+        for name in files:
+            rel = os.path.relpath(os.path.join(base, name), folder)
+            if rel not in NOT_RELEASE:
+                with open(os.path.join(base, name), "rb") as f:
+                    out[rel] = digest(f.read())
+        for name in dirs:
+            if not os.listdir(os.path.join(base, name)):
+                out[os.path.relpath(os.path.join(base, name), folder) + os.sep] = "empty"
+    return out
+
+
 class PipelinePrefix(LauncherPrefix):
     """A launcher prefix with helpers for the program folder and the host's record."""
 

@@ -5,7 +5,6 @@ with "Version" agreeing; a start with the server back then installs the new rele
 
 FENWA_KILL_MOMENTS=all runs every moment (the default); a number runs that many, spread."""
 
-import hashlib
 import os
 import random
 import shutil
@@ -15,12 +14,11 @@ import time
 import winetest
 from http_server import Response, TestServer
 from launcher_env import URL_PREFIX
-from pipeline_env import DOWNLOAD_PATH, Release, host_version, sample_release
+from pipeline_env import DOWNLOAD_PATH, Release, digest, host_version, sample_release, tree
 from test_pipeline import VERSION_KEY, Scenario
 
 OLDER_EXE = os.path.join(winetest.BUILD, "win", "older", "FenwaLauncher.exe")
 JOURNAL = "~update.journal"
-NOT_RELEASE = {"FenwaHostSvr.starts.log", "self_delete.bat", "self_updater.bat"}
 SLOW = ("a/b/f02.txt", "f09.txt", "a/f16.txt")  # archives the server delays
 BIG = "big.dat"
 
@@ -46,30 +44,12 @@ def release(version, text, launcher):
     return Release(version, files, versions, archives={"pack.zip": pack})
 
 
-def digest(data):
-    return hashlib.sha256(data).hexdigest()[:16]
-
-
 def expected_tree(rel):
     """Each file's relative path and a digest of its bytes (a failing comparison stays short)."""
     out = {name.replace("/", os.sep): digest(data) for name, data in rel.files.items()}
     for name, entries in rel.archives.items():
         for entry, data in entries.items():
             out[os.path.join(name[:-4], entry.replace("/", os.sep))] = digest(data)
-    return out
-
-
-def tree(folder):
-    out = {}
-    for base, dirs, files in os.walk(folder):
-        for name in files:
-            rel = os.path.relpath(os.path.join(base, name), folder)
-            if rel not in NOT_RELEASE:
-                with open(os.path.join(base, name), "rb") as f:
-                    out[rel] = digest(f.read())
-        for name in dirs:
-            if not os.listdir(os.path.join(base, name)):
-                out[os.path.relpath(os.path.join(base, name), folder) + os.sep] = "empty"
     return out
 
 

@@ -3,7 +3,6 @@ key made at build time in build/keys/test) installs a release signed with that k
 nothing else; every refused release leaves the old files, "Version" and "ReleaseSequence" as
 they were. A launcher without a key keeps installing as before."""
 
-import hashlib
 import os
 import shutil
 import tempfile
@@ -12,25 +11,13 @@ import unittest
 import winetest
 from http_server import TestServer
 from launcher_env import URL_PREFIX
-from pipeline_env import DOWNLOAD_PATH, SIGNED_EXE, publish, sample_release, zip_one
+from pipeline_env import DOWNLOAD_PATH, SIGNED_EXE, publish, sample_release, tree, zip_one
 from test_pipeline import VERSION_KEY, Scenario
 from test_shell import UPDATE_EXE, OLDER_EXE, ShellPrefix
 
-NOT_RELEASE = {"FenwaHostSvr.starts.log", "self_delete.bat", "self_updater.bat"}
 STATEMENT_FN = "CZekLauncherDlg::get_release_statement"
 ENTRY_FN = "CZekLauncherDlg::download_server_files"
 CHECK_FN = "CZekLauncherApp::check_new_version_itself"
-
-
-def tree(folder):
-    out = {}
-    for base, _dirs, files in os.walk(folder):
-        for name in files:
-            rel = os.path.relpath(os.path.join(base, name), folder)
-            if rel not in NOT_RELEASE:
-                with open(os.path.join(base, name), "rb") as f:
-                    out[rel] = hashlib.sha256(f.read()).hexdigest()[:16]
-    return out
 
 
 class SignedScenario(Scenario):
