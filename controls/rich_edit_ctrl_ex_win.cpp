@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cwctype>
+#include <new>
 
 #include "app/framework_win.h"
 #include "util/win_util.h"
@@ -11,6 +12,36 @@
 CRichEditCtrlEx::CRichEditCtrlEx() : m_textColor(::GetSysColor(COLOR_GRAYTEXT)) {
     if (CWinApp* app = CWinApp::current())
         m_showTime = app->GetProfileInt(L"setting\\rich_edit", L"show time", 1) != 0;
+}
+
+CRichEditCtrlEx::~CRichEditCtrlEx() {
+    // A window that outlives us gets its own font back before ours is deleted.
+    if (m_font && m_hWnd && ::IsWindow(m_hWnd))
+        ::SendMessageW(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_attach_font), FALSE);
+    m_font.reset();
+}
+
+void CRichEditCtrlEx::PreSubclassWindow() {
+    HFONT font = reinterpret_cast<HFONT>(::SendMessageW(m_hWnd, WM_GETFONT, 0, 0));
+    m_attach_font = font;
+    if (!font) {
+        if (HWND parent = GetParent())
+            font = reinterpret_cast<HFONT>(::SendMessageW(parent, WM_GETFONT, 0, 0));
+    }
+    if (!font || !::GetObjectW(font, sizeof(m_logFont), &m_logFont)) {
+        ::GetObjectW(::GetStockObject(SYSTEM_FONT), sizeof(m_logFont), &m_logFont);
+        // The bitmap font's width would keep a resized font at its old width.
+        m_logFont.lfWidth = 0;
+    }
+}
+
+void CRichEditCtrlEx::recreate_font() {
+    unique_hgdiobj font(::CreateFontIndirectW(&m_logFont));
+    if (!font)
+        return;
+    // The rich edit turns the font into its default character format and its text's.
+    ::SendMessageW(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    m_font = std::move(font);
 }
 
 namespace {
@@ -21,17 +52,55 @@ constexpr UINT k_clear = 9901, k_show = 9900, k_time = 9905, k_single = 9902, k_
 void CRichEditCtrlEx::AddLine(COLORREF colour, const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
-    std::wstring text = format_text_v(format, args);
+    try {
+        std::wstring text = format_text_v(format, args);
+        text += L"\n";
+        AppendText(colour, text);
+    } catch (const std::bad_alloc&) {
+    }
     va_end(args);
-    text += L"\n";
-    AppendText(colour, text);
 }
 
 void CRichEditCtrlEx::AppendText(COLORREF colour, const std::wstring& text) {
-    const unsigned ticket = ++m_append_ticket;
-    ui_post(m_root, [this, colour, text, ticket] {
-        append_on_ui(colour, text, ticket == m_append_ticket.load());
-    });
+    try {
+        const unsigned ticket = ++m_append_ticket;
+        ui_post(m_root, [this, colour, text, ticket] {
+            try {
+                append_on_ui(colour, text, ticket == m_append_ticket.load());
+            } catch (const std::bad_alloc&) {
+            }
+        });
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+int CRichEditCtrlEx::caret_x() const {
+    // The platform's caret lives only while the control has focus, but a caret the user
+    // placed and then clicked away from still counts: off focus the selection is the caret.
+    // Appends leave it at the very end, no sign of the user's hand, so that is the left edge.
+    CHARRANGE selection = {};
+    ::SendMessageW(m_hWnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    GETTEXTLENGTHEX how = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+    const LONG end = static_cast<LONG>(
+        ::SendMessageW(m_hWnd, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&how), 0));
+    if (selection.cpMin == selection.cpMax && selection.cpMax >= end)
+        return 0;
+    POINT caret = {};
+    if (::GetFocus() == m_hWnd && ::GetCaretPos(&caret))
+        return caret.x;
+    POINTL at = {};
+    ::SendMessageW(m_hWnd, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), selection.cpMin);
+    return at.x;
+}
+
+void CRichEditCtrlEx::note_user_position() {
+    if (caret_x() >= 2)
+        m_autoScroll = false;
+    SCROLLINFO si = {};
+    si.cbSize = sizeof(si);
+    si.fMask = SIF_ALL;
+    if (::GetScrollInfo(m_hWnd, SB_VERT, &si) && si.nPos != si.nTrackPos)
+        m_autoScroll = false; // the user is dragging the thumb
 }
 
 void CRichEditCtrlEx::insert(const std::wstring& text, COLORREF colour, bool coloured) {
@@ -53,6 +122,10 @@ void CRichEditCtrlEx::append_on_ui(COLORREF colour, const std::wstring& text, bo
     if (colour == static_cast<COLORREF>(-1))
         colour = m_textColor;
 
+    // Every append looks, even one that leaves the scrolling to a later one: the leading
+    // breaks below and step to the end move the selection, and with it what the user did.
+    note_user_position();
+
     std::wstring body = text;
     size_t leading = 0;
     while (leading < body.size() && body[leading] == L'\n')
@@ -64,34 +137,33 @@ void CRichEditCtrlEx::append_on_ui(COLORREF colour, const std::wstring& text, bo
         insert(L"\r", 0, false);
 
     const LRESULT length = ::SendMessageW(m_hWnd, WM_GETTEXTLENGTH, 0, 0);
-    if (m_showTime) {
-        // Only a fresh line gets a timestamp.
-        if (at_fresh_line()) {
-            SYSTEMTIME st;
-            ::GetLocalTime(&st);
-            insert(format_text(L"%d-%02d-%02d %02d:%02d:%02d(%03d) ", st.wYear, st.wMonth, st.wDay,
-                               st.wHour, st.wMinute, st.wSecond, st.wMilliseconds),
-                   RGB(128, 128, 128), true);
-        }
-    }
+    // Only a fresh line gets a timestamp.
+    const bool stamp = m_showTime && at_fresh_line();
+    to_end_paragraph();
+    if (stamp)
+        timestamp();
     if (m_maxLength > 0 && length >= m_maxLength)
-        ::SetWindowTextW(m_hWnd, L"");
+        clear_text();
     // The rich edit control ends its paragraphs with "\r".
     insert(replace_all(body, L"\n", L"\r"), colour, true);
-    if (!scroll)
-        return;
-    // Once the user has moved the caret or is dragging the thumb, the view stays put.
-    POINT caret = {};
-    ::GetCaretPos(&caret);
-    SCROLLINFO si = {};
-    si.cbSize = sizeof(si);
-    si.fMask = SIF_ALL;
-    if (::GetScrollInfo(m_hWnd, SB_VERT, &si) && si.nPos != si.nTrackPos)
-        m_autoScroll = false;
-    if (::GetFocus() == m_hWnd && caret.x >= 2)
-        m_autoScroll = false;
-    if (m_autoScroll && ::GetFocus() != m_hWnd)
+    if (scroll && m_autoScroll && ::GetFocus() != m_hWnd)
         ::SendMessageW(m_hWnd, WM_VSCROLL, SB_BOTTOM, 0);
+}
+
+void CRichEditCtrlEx::to_end_paragraph() {
+    const LRESULT end = ::SendMessageW(m_hWnd, WM_GETTEXTLENGTH, 0, 0);
+    ::SendMessageW(m_hWnd, EM_SETSEL, end, end);
+    PARAFORMAT2 pf = {};
+    pf.cbSize = sizeof(pf);
+    pf.dwMask = PFM_ALIGNMENT;
+    pf.wAlignment = m_alignment;
+    ::SendMessageW(m_hWnd, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&pf));
+    ::SendMessageW(m_hWnd, EM_SETMODIFY, TRUE, 0);
+}
+
+void CRichEditCtrlEx::clear_text() {
+    ::SendMessageW(m_hWnd, EM_SETSEL, 0, -1);
+    ::SendMessageW(m_hWnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
 }
 
 bool CRichEditCtrlEx::at_fresh_line() const {
@@ -137,61 +209,85 @@ void CRichEditCtrlEx::timestamp() {
 
 std::wstring CRichEditCtrlEx::AddNotice(const std::wstring& text, COLORREF colour,
                                         bool line_break) {
-    std::wstring result = text;
-    ui_invoke(m_hWnd, [&] {
-        if (!m_hWnd || !m_showLog)
-            return;
-        if (colour == static_cast<COLORREF>(-1))
-            colour = m_textColor;
-        std::wstring body = line_break ? text + L"\n" : text;
-        size_t leading = 0;
-        while (leading < body.size() && body[leading] == L'\n')
-            ++leading;
-        body.erase(0, leading);
-        SCROLLINFO si = {};
-        si.cbSize = sizeof(si);
-        si.fMask = SIF_ALL;
-        ::GetScrollInfo(m_hWnd, SB_VERT, &si);
-        const LRESULT lines_before = ::SendMessageW(m_hWnd, EM_GETLINECOUNT, 0, 0);
-        if (m_showTime)
-            timestamp();
-        if (leading > 0)
-            insert(std::wstring(leading, L'\r'), 0, false);
-        const LRESULT length = ::SendMessageW(m_hWnd, WM_GETTEXTLENGTH, 0, 0);
-        if (m_maxLength > 0 && length >= m_maxLength)
-            ::SetWindowTextW(m_hWnd, L"");
-        insert(replace_all(body, L"\n", L"\r"), colour, true);
-        RECT client = client_rect();
-        if (si.nMax - si.nTrackPos < client.bottom)
-            ::SendMessageW(m_hWnd, EM_LINESCROLL, 0,
-                           ::SendMessageW(m_hWnd, EM_GETLINECOUNT, 0, 0) - lines_before);
-        result = body;
-    });
-    return result;
+    try {
+        std::wstring result = text;
+        ui_invoke(m_hWnd, [&] {
+            if (!m_hWnd || !m_showLog)
+                return;
+            if (colour == static_cast<COLORREF>(-1))
+                colour = m_textColor;
+            std::wstring body = line_break ? text + L"\n" : text;
+            size_t leading = 0;
+            while (leading < body.size() && body[leading] == L'\n')
+                ++leading;
+            body.erase(0, leading);
+
+            const LRESULT first_line = ::SendMessageW(m_hWnd, EM_GETFIRSTVISIBLELINE, 0, 0);
+            CHARRANGE selection = {};
+            ::SendMessageW(m_hWnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+            if (caret_x() > 1)
+                m_autoScroll = false;
+            SCROLLINFO si = {};
+            si.cbSize = sizeof(si);
+            si.fMask = SIF_ALL;
+            ::GetScrollInfo(m_hWnd, SB_VERT, &si);
+            const LRESULT lines_before = ::SendMessageW(m_hWnd, EM_GETLINECOUNT, 0, 0);
+
+            if (m_showTime)
+                timestamp();
+            if (leading > 0)
+                insert(std::wstring(leading, L'\r'), 0, false);
+            const LRESULT length = ::SendMessageW(m_hWnd, WM_GETTEXTLENGTH, 0, 0);
+            if (m_maxLength > 0 && length >= m_maxLength)
+                clear_text();
+            insert(replace_all(body, L"\n", L"\r"), colour, true);
+
+            if (si.nMax - si.nTrackPos < client_rect().bottom) {
+                // The view was at the bottom: it stays there.
+                ::SendMessageW(m_hWnd, EM_LINESCROLL, 0,
+                               ::SendMessageW(m_hWnd, EM_GETLINECOUNT, 0, 0) - lines_before);
+            } else {
+                // Scrolled up: the user's selection and view come back as they were.
+                ::SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+                const LRESULT now = ::SendMessageW(m_hWnd, EM_GETFIRSTVISIBLELINE, 0, 0);
+                if (now != first_line)
+                    ::SendMessageW(m_hWnd, EM_LINESCROLL, 0, first_line - now);
+            }
+            result = body;
+        });
+        return result;
+    } catch (const std::bad_alloc&) {
+        return std::wstring();
+    }
 }
 
 void CRichEditCtrlEx::ClearAll() {
     ui_invoke(m_hWnd, [&] { ::SetWindowTextW(m_hWnd, L""); });
 }
 
-void CRichEditCtrlEx::set_char_format(DWORD mask, const wchar_t* face, int height_twips,
-                                      bool bold) {
-    CHARFORMAT2W cf = {};
-    cf.cbSize = sizeof(cf);
-    cf.dwMask = mask;
-    if (face)
-        lstrcpynW(cf.szFaceName, face, LF_FACESIZE);
-    cf.yHeight = height_twips;
-    cf.dwEffects = bold ? CFE_BOLD : 0;
-    ::SendMessageW(m_hWnd, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&cf));
+void CRichEditCtrlEx::SetFontName(const std::wstring& face) {
+    ui_invoke(m_hWnd, [&] {
+        lstrcpynW(m_logFont.lfFaceName, face.c_str(), LF_FACESIZE);
+        recreate_font();
+    });
 }
 
-void CRichEditCtrlEx::SetFontName(const std::wstring& face) {
-    ui_invoke(m_hWnd, [&] { set_char_format(CFM_FACE, face.substr(0, 31).c_str(), 0, false); });
+void CRichEditCtrlEx::SetFontSize(int points) {
+    ui_invoke(m_hWnd, [&] {
+        HDC screen = ::GetDC(nullptr);
+        const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+        if (screen)
+            ::ReleaseDC(nullptr, screen);
+        m_logFont.lfHeight = -::MulDiv(points, dpi, 72);
+        recreate_font();
+    });
 }
 
 void CRichEditCtrlEx::SetFontBold(bool bold) {
-    ui_invoke(m_hWnd, [&] { set_char_format(CFM_BOLD, nullptr, 0, bold); });
+    ui_invoke(m_hWnd, [&] {
+        m_logFont.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+        recreate_font();
+    });
 }
 
 int CRichEditCtrlEx::line_spacing_rule() const {
@@ -259,6 +355,11 @@ void CRichEditCtrlEx::context_menu() {
 
 LRESULT CRichEditCtrlEx::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
+    case WM_GETFONT:
+        // Wine's rich edit answers no font at all; the one it draws with is ours.
+        if (m_font)
+            return reinterpret_cast<LRESULT>(m_font.get());
+        break;
     case WM_RBUTTONUP:
         if (m_useContextMenu) {
             context_menu();
@@ -293,16 +394,6 @@ std::wstring CRichEditCtrlEx::GetText() const {
     text.assign(static_cast<size_t>(n) + 1, L'\0');
     text.resize(static_cast<size_t>(::GetWindowTextW(m_hWnd, &text[0], n + 1)));
     return text;
-}
-
-void CRichEditCtrlEx::SetFontSize(int points) {
-    ui_invoke(m_hWnd, [&] {
-        CHARFORMAT2W cf = {};
-        cf.cbSize = sizeof(cf);
-        cf.dwMask = CFM_SIZE;
-        cf.yHeight = points * 20;
-        ::SendMessageW(m_hWnd, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&cf));
-    });
 }
 
 void CRichEditCtrlEx::SetLineSpacingAll(int rule) {

@@ -1,5 +1,7 @@
 #include "log/log_format.h"
 
+#include <new>
+
 namespace {
 
 // Zero-padded decimal; printf's %0Nd without depending on the platform's wide printf.
@@ -47,6 +49,14 @@ std::wstring format_log_line(const calendar_time& now, const std::wstring& funct
     out += L"." + pad(now.millisecond, 3) + L"]";
     out += L"[" + function + L"][" + line + L"]" + tag + L" " + message;
     return out;
+}
+
+std::wstring log_format_failure_text() {
+    try {
+        return L"log_text.FormatV() exception.";
+    } catch (const std::bad_alloc&) {
+        return std::wstring();
+    }
 }
 
 size_t cut_leading_line_feeds(std::wstring& message) {

@@ -16,6 +16,10 @@ std::wstring format_log_line(const calendar_time& now, const std::wstring& funct
                              const std::wstring& line, const std::wstring& tag,
                              const std::wstring& message);
 
+// What `write` answers when the message cannot be formatted; empty when even this text
+// cannot be had for want of memory.
+std::wstring log_format_failure_text();
+
 // Cuts the line feeds at the start of `message` and returns how many there were.
 size_t cut_leading_line_feeds(std::wstring& message);
 

@@ -20,7 +20,9 @@ public:
     bool open(const std::wstring& folder, const std::wstring& title, int max_level);
 
     // printf-style with the platform's wide conventions (%s takes a wide string). Returns
-    // the line as built; empty when nothing could be written.
+    // the line as built; empty when nothing could be written; the fixed text
+    // "log_text.FormatV() exception." when the message cannot be formatted, out of memory
+    // included. Never throws.
     std::wstring write(int level, const wchar_t* function, int line, const wchar_t* format, ...);
 
     void write_start_log();

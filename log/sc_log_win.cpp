@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <ctime>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -111,33 +112,42 @@ std::wstring CSCLog::write(int level, const wchar_t* function, int line, const w
         return std::wstring();
 
     std::wstring message;
+    bool formatted = false;
     va_list args;
     va_start(args, format);
-    const bool formatted = format_message(format, args, message);
+    try {
+        formatted = format_message(format, args, message);
+    } catch (const std::exception&) {
+        // Out of memory for the message (a huge argument): the caller still gets an answer.
+    }
     va_end(args);
     if (!formatted)
-        return L"log_text.FormatV() exception.";
-
-    const size_t leading = cut_leading_line_feeds(message);
-    const std::wstring tag = log_level_tag(level);
-    const calendar_time now = local_time_now();
-    const std::wstring fn = m_show_function && function ? function : L"";
-    const std::wstring ln = m_show_line ? std::to_wstring(line) : L"";
+        return log_format_failure_text();
 
     std::wstring text;
-    std::wstring out;
-    if (leading == 0 && message.empty()) {
-        out = L"\n";
-    } else {
-        text = format_log_line(now, fn, ln, tag, message);
-        out = std::wstring(leading, L'\n') + text + L"\n";
-    }
-    if (to_file) {
-        // One write for the whole line: nothing of it waits in a buffer of ours.
-        const std::string bytes = lf_to_crlf(utf8_encode(out));
-        DWORD written = 0;
-        ::WriteFile(m_file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                    nullptr);
+    try {
+        const size_t leading = cut_leading_line_feeds(message);
+        const std::wstring tag = log_level_tag(level);
+        const calendar_time now = local_time_now();
+        const std::wstring fn = m_show_function && function ? function : L"";
+        const std::wstring ln = m_show_line ? std::to_wstring(line) : L"";
+
+        std::wstring out;
+        if (leading == 0 && message.empty()) {
+            out = L"\n";
+        } else {
+            text = format_log_line(now, fn, ln, tag, message);
+            out = std::wstring(leading, L'\n') + text + L"\n";
+        }
+        if (to_file) {
+            // One write for the whole line: nothing of it waits in a buffer of ours.
+            const std::string bytes = lf_to_crlf(utf8_encode(out));
+            DWORD written = 0;
+            ::WriteFile(m_file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                        nullptr);
+        }
+    } catch (const std::exception&) {
+        close_file();
     }
     return text;
 }

@@ -20,6 +20,7 @@
 #include "controls/sc_static.h"
 #include "controls/wnd_shadow.h"
 #include "res/resource.h"
+#include "tests/win/alloc_limit.h"
 #include "util/unique_handle.h"
 #include "util/window_placement_win.h"
 
@@ -358,6 +359,171 @@ TEST(LogView, TimestampOnlyOnAFreshLine) {
     EXPECT_EQ(1u, stamps(lines[2])) << "no stamp before e: d is on its line";
     EXPECT_EQ(1u, stamps(lines[3])) << "a stamp before f: only blanks after the break";
     EXPECT_EQ(L"f", lines[3].substr(lines[3].size() - 1));
+}
+
+// A visible log view with a scroll bar, in a parent that has no font, focus elsewhere.
+struct log_view_host {
+    unique_hmodule rich{::LoadLibraryW(L"RICHED20.DLL")};
+    window_owner parent{make_parent()};
+    HWND h = ::CreateWindowExW(0, L"RichEdit20W", L"",
+                               WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY | WS_VSCROLL, 0,
+                               0, 300, 100, parent.hwnd, nullptr, nullptr, nullptr);
+    CRichEditCtrlEx view;
+
+    log_view_host() {
+        view.SubclassWindow(h);
+        view.m_showTime = false;
+        ::SetFocus(parent.hwnd);
+    }
+    LRESULT first_line() const { return ::SendMessageW(h, EM_GETFIRSTVISIBLELINE, 0, 0); }
+    CHARRANGE selection() const {
+        CHARRANGE r = {};
+        ::SendMessageW(h, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&r));
+        return r;
+    }
+};
+
+TEST(LogView, FollowsTheEndUntilTheUserMovesTheCaret) {
+    log_view_host v;
+    for (int i = 0; i < 40; ++i)
+        v.view.AddLine(-1, L"line %d", i);
+    EXPECT_GT(v.first_line(), 20);
+    EXPECT_TRUE(v.view.m_autoScroll);
+
+    // The user clicked into line 5, then elsewhere.
+    const LRESULT at = ::SendMessageW(v.h, EM_LINEINDEX, 5, 0) + 3;
+    ::SendMessageW(v.h, EM_SETSEL, at, at);
+    ASSERT_NE(v.h, ::GetFocus());
+    v.view.AddLine(-1, L"more");
+    EXPECT_FALSE(v.view.m_autoScroll);
+    const std::wstring text = v.view.GetText();
+    EXPECT_EQ(L"line 39\r\nmore\r\n", text.substr(text.size() - 15)) << "still appended at the end";
+    // Nothing turns the following on again, not even the caret back at the end.
+    ::SendMessageW(v.h, EM_SETSEL, -1, -1);
+    v.view.AddLine(-1, L"last");
+    EXPECT_FALSE(v.view.m_autoScroll);
+}
+
+TEST(LogView, NoticeKeepsTheSelectionAndViewWhenScrolledUp) {
+    log_view_host v;
+    for (int i = 0; i < 40; ++i)
+        v.view.AddLine(-1, L"line %d", i);
+    v.view.AddNotice(L"at the bottom", -1, true);
+    POINTL end = {};
+    ::SendMessageW(v.h, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&end),
+                   ::SendMessageW(v.h, EM_LINEINDEX, 40, 0));
+    EXPECT_LT(end.y, 100) << "the notice's line is in view";
+
+    ::SendMessageW(v.h, WM_VSCROLL, SB_TOP, 0);
+    ::SendMessageW(v.h, EM_SETSEL, 3, 7);
+    EXPECT_EQ(L"scrolled up\n", v.view.AddNotice(L"scrolled up", -1, true));
+    EXPECT_EQ(3, v.selection().cpMin);
+    EXPECT_EQ(7, v.selection().cpMax);
+    EXPECT_EQ(0, v.first_line());
+    EXPECT_NE(std::wstring::npos, v.view.GetText().find(L"scrolled up"));
+}
+
+TEST(LogView, AppendAlignsItsParagraphMarksModifiedAndDropsWhatMemoryRefuses) {
+    log_view_host v;
+    v.view.m_alignment = PFA_RIGHT;
+    ::SendMessageW(v.h, EM_SETMODIFY, FALSE, 0);
+    v.view.AppendText(-1, L"right\n");
+    EXPECT_NE(0, ::SendMessageW(v.h, EM_GETMODIFY, 0, 0));
+    ::SendMessageW(v.h, EM_SETSEL, 0, 0);
+    PARAFORMAT2 pf = {};
+    pf.cbSize = sizeof(pf);
+    ::SendMessageW(v.h, EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&pf));
+    EXPECT_EQ(PFA_RIGHT, pf.wAlignment);
+
+    const std::wstring huge(200000, L'x');
+    {
+        alloc_limit limit(256 * 1024);
+        EXPECT_NO_THROW(v.view.AddLine(-1, L"%s", huge.c_str()));
+    }
+    EXPECT_EQ(std::wstring::npos, v.view.GetText().find(L"xxxx"));
+}
+
+TEST(LogView, FontSettersSetTheWindowsFont) {
+    log_view_host v;
+    v.view.SetFontName(L"Tahoma");
+    v.view.SetFontSize(9);
+    v.view.SetFontBold(true);
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    EXPECT_EQ(-::MulDiv(9, dpi, 72), v.view.m_logFont.lfHeight);
+    EXPECT_EQ(FW_BOLD, v.view.m_logFont.lfWeight);
+    EXPECT_STREQ(L"Tahoma", v.view.m_logFont.lfFaceName);
+
+    auto window_font = [&] {
+        LOGFONTW lf = {};
+        HGDIOBJ font = reinterpret_cast<HGDIOBJ>(::SendMessageW(v.h, WM_GETFONT, 0, 0));
+        EXPECT_NE(0, ::GetObjectW(font, sizeof(lf), &lf));
+        return lf;
+    };
+    auto text_format = [&] {
+        CHARFORMAT2W cf = {};
+        cf.cbSize = sizeof(cf);
+        ::SendMessageW(v.h, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&cf));
+        return cf;
+    };
+    LOGFONTW lf = window_font();
+    EXPECT_EQ(v.view.m_logFont.lfHeight, lf.lfHeight);
+    EXPECT_EQ(FW_BOLD, lf.lfWeight);
+    EXPECT_STREQ(L"Tahoma", lf.lfFaceName);
+    CHARFORMAT2W cf = text_format();
+    EXPECT_STREQ(L"Tahoma", cf.szFaceName);
+    EXPECT_NEAR(180, cf.yHeight, 15) << "9 points in twips";
+    EXPECT_TRUE(cf.dwEffects & CFE_BOLD);
+
+    v.view.SetFontBold(false);
+    EXPECT_EQ(FW_NORMAL, window_font().lfWeight);
+    EXPECT_FALSE(text_format().dwEffects & CFE_BOLD);
+}
+
+TEST(LogView, AttachTakesTheWindowsFontElseTheParentsElseTheSystemFont) {
+    class host : public CDialog {
+    public:
+        host() : CDialog(IDD_ABOUTBOX) {}
+        LOGFONTW dialog_font = {}, from_parent = {}, from_window = {};
+
+    protected:
+        BOOL OnInitDialog() override {
+            ::GetObjectW(reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hWnd, WM_GETFONT, 0, 0)),
+                         sizeof(dialog_font), &dialog_font);
+            CRichEditCtrlEx a;
+            a.SubclassWindow(::CreateWindowExW(0, L"RichEdit20W", L"", WS_CHILD | ES_MULTILINE, 0,
+                                               0, 50, 20, m_hWnd, nullptr, nullptr, nullptr));
+            from_parent = a.m_logFont;
+            LOGFONTW own = {};
+            own.lfHeight = -23;
+            lstrcpyW(own.lfFaceName, L"Courier New");
+            unique_hgdiobj font(::CreateFontIndirectW(&own));
+            HWND label = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 50, 20, m_hWnd,
+                                           nullptr, nullptr, nullptr);
+            ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
+            CRichEditCtrlEx b;
+            b.SubclassWindow(label);
+            from_window = b.m_logFont;
+            b.UnsubclassWindow();
+            ::DestroyWindow(label);
+            EndDialog(IDOK);
+            return TRUE;
+        }
+    } dlg;
+    unique_hmodule rich(::LoadLibraryW(L"RICHED20.DLL"));
+    dlg.DoModal();
+    ASSERT_NE(L'\0', dlg.dialog_font.lfFaceName[0]);
+    EXPECT_STREQ(dlg.dialog_font.lfFaceName, dlg.from_parent.lfFaceName);
+    EXPECT_EQ(dlg.dialog_font.lfHeight, dlg.from_parent.lfHeight);
+    EXPECT_STREQ(L"Courier New", dlg.from_window.lfFaceName);
+    EXPECT_EQ(-23, dlg.from_window.lfHeight);
+
+    log_view_host v; // its parent has no font
+    LOGFONTW system = {};
+    ::GetObjectW(::GetStockObject(SYSTEM_FONT), sizeof(system), &system);
+    EXPECT_STREQ(system.lfFaceName, v.view.m_logFont.lfFaceName);
+    EXPECT_EQ(system.lfHeight, v.view.m_logFont.lfHeight);
 }
 
 TEST(Label, TextColourIconAndAlignment) {

@@ -10,6 +10,7 @@
 
 #include "app/product_config.h"
 #include "log/sc_log.h"
+#include "tests/win/alloc_limit.h"
 #include "util/win_util.h"
 
 namespace {
@@ -67,6 +68,25 @@ TEST(LogWriter, LeadingLineFeedsBecomeEmptyLinesAndHighLevelsStayOut) {
     EXPECT_NE(std::string::npos, lines[4].find("][F::g][4] tail"));
     EXPECT_EQ("", lines[5]);
     EXPECT_NE(std::string::npos, lines[6].find("][F::g][5] \xED\x95\x9C\xEA\xB8\x80"));
+    delete_folder(folder);
+}
+
+TEST(LogWriter, MessageTooBigForMemoryGivesTheFixedTextAndWritesNothing) {
+    const std::wstring folder = temp_folder(L"log_no_memory");
+    CSCLog log;
+    ASSERT_TRUE(log.open(folder, L"t", 6));
+    log.write(0, L"F::g", 1, L"before");
+    const std::wstring huge(200000, L'x');
+    std::wstring answer;
+    {
+        alloc_limit limit(256 * 1024);
+        EXPECT_NO_THROW(answer = log.write(0, L"F::g", 2, L"%s", huge.c_str()));
+    }
+    EXPECT_EQ(L"log_text.FormatV() exception.", answer);
+    log.write(0, L"F::g", 3, L"after");
+    const auto lines = lines_of(read_bytes(log.file_path()));
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_NE(std::string::npos, lines[1].find("][F::g][3] after"));
     delete_folder(folder);
 }
 
