@@ -60,7 +60,6 @@ protected:
 private:
     void make_pens();
     void paint(HDC dc) override;
-    void paint_shaded(HDC dc, const RECT& work, int bar_right);
     void paint_text(HDC dc, const RECT& client, int bar_right);
     void seek_to(int x);
     int read_pos() const;

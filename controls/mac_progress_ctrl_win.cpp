@@ -9,7 +9,21 @@
 
 namespace {
 constexpr UINT_PTR k_marquee_timer = 100;
+constexpr int k_marquee_stripe_spacing = 20;
+
+void draw_strokes(HDC dc, const unique_hgdiobj (&pens)[8],
+                  const std::vector<progress_stroke>& strokes) {
+    for (const progress_stroke& k : strokes) {
+        gdi_select_scope keep(dc, pens[k.pen].get());
+        ::MoveToEx(dc, k.x0, k.y0, nullptr);
+        ::LineTo(dc, k.x1, k.y1);
+    }
 }
+
+int_rect to_int_rect(const RECT& r) {
+    return {r.left, r.top, r.right, r.bottom};
+}
+} // namespace
 
 CMacProgressCtrl::CMacProgressCtrl()
     : m_trackColor(::GetSysColor(COLOR_BTNSHADOW)), m_backColor(::GetSysColor(COLOR_BTNFACE)),
@@ -173,7 +187,8 @@ void CMacProgressCtrl::paint(HDC dc) {
     gdi_select_scope keep_font(dc, m_font.get());
     const RECT client = client_rect();
     RECT work = client;
-    if (m_style == 1 && !m_shaded) {
+    // The pill keeps its narrow strip in the shaded look too.
+    if (m_style == 1) {
         int top = 0, bottom = 0;
         pill_work_strip(client.top, client.bottom, top, bottom);
         work.top = top;
@@ -188,12 +203,14 @@ void CMacProgressCtrl::paint(HDC dc) {
     set_quality(g);
 
     // Track.
-    if (m_shaded) {
-        unique_hgdiobj brush(::CreateSolidBrush(m_shades.lighter[2]));
-        ::FillRect(dc, &client, static_cast<HBRUSH>(brush.get()));
-    } else if (m_style == 1) {
+    if (m_style == 1) {
         unique_hgdiobj back(::CreateSolidBrush(m_backColor));
         ::FillRect(dc, &client, static_cast<HBRUSH>(back.get()));
+    }
+    if (m_shaded) {
+        unique_hgdiobj brush(::CreateSolidBrush(m_shades.lighter[2]));
+        ::FillRect(dc, &work, static_cast<HBRUSH>(brush.get()));
+    } else if (m_style == 1) {
         const int h = work.bottom - work.top;
         const float middle = (work.top + work.bottom) / 2.0f;
         int x0 = 0, x1 = 0;
@@ -217,24 +234,35 @@ void CMacProgressCtrl::paint(HDC dc) {
             block.right = block.left + m_marqueeWidth;
         }
         gradient_fill(dc, block, m_marqueeColors, vertical);
+        if (vertical)
+            draw_strokes(
+                dc, m_pens,
+                marquee_stripes(to_int_rect(block), to_int_rect(client), k_marquee_stripe_spacing));
     } else if (vertical) {
-        const int height = client.bottom - client.top;
-        RECT bar = client;
-        bar.top = progress_vertical_top(client.bottom, height, position, m_lower, m_upper);
+        RECT bar = work;
+        bar.top =
+            progress_vertical_top(work.bottom, work.bottom - work.top, position, m_lower, m_upper);
         if (bar.top < bar.bottom) {
-            unique_hgdiobj brush(::CreateSolidBrush(m_shaded ? m_shades.lighter[2] : m_barColor));
-            ::FillRect(dc, &bar, static_cast<HBRUSH>(brush.get()));
-            if (m_shaded) {
-                gdi_select_scope keep(dc, m_pens[4].get());
-                ::MoveToEx(dc, bar.left, bar.top, nullptr);
-                ::LineTo(dc, bar.left, bar.bottom - 1);
-                ::MoveToEx(dc, bar.right - 1, bar.top, nullptr);
-                ::LineTo(dc, bar.right - 1, bar.bottom - 1);
+            if (!m_shaded) {
+                unique_hgdiobj brush(::CreateSolidBrush(m_barColor));
+                ::FillRect(dc, &bar, static_cast<HBRUSH>(brush.get()));
+            } else if (bar.right - bar.left < k_shaded_min_vertical_width) {
+                // Too narrow for the shading.
+                unique_hgdiobj brush(::CreateSolidBrush(m_barColor));
+                gdi_select_scope keep_brush(dc, brush.get());
+                gdi_select_scope keep_pen(dc, m_pens[4].get());
+                ::Rectangle(dc, bar.left, bar.top, bar.right, bar.bottom);
+            } else {
+                unique_hgdiobj brush(::CreateSolidBrush(m_shades.lighter[2]));
+                ::FillRect(dc, &bar, static_cast<HBRUSH>(brush.get()));
+                draw_strokes(dc, m_pens, shaded_bar_strokes(to_int_rect(bar), true));
             }
         }
     } else if (bar_right > 0) {
         if (m_shaded) {
-            paint_shaded(dc, work, bar_right);
+            RECT bar = work;
+            bar.right = work.left + bar_right;
+            draw_strokes(dc, m_pens, shaded_bar_strokes(to_int_rect(bar), false));
         } else if (m_style == 1) {
             const int h = work.bottom - work.top;
             const float middle = (work.top + work.bottom) / 2.0f;
@@ -261,31 +289,6 @@ void CMacProgressCtrl::paint(HDC dc) {
         gdi_select_scope keep_brush(dc, ::GetStockObject(NULL_BRUSH));
         ::Rectangle(dc, client.left, client.top, client.right, client.bottom);
     }
-}
-
-void CMacProgressCtrl::paint_shaded(HDC dc, const RECT& work, int bar_right) {
-    const int L = work.left, R = work.left + bar_right, T = work.top, B = work.bottom;
-    auto line = [&](int pen, int x0, int y0, int x1, int y1) {
-        gdi_select_scope keep(dc, m_pens[pen].get());
-        ::MoveToEx(dc, x0, y0, nullptr);
-        ::LineTo(dc, x1, y1);
-    };
-    line(1, L + 2, B - 4, R - 2, B - 4);
-    line(1, L + 2, T + 2, R - 2, T + 2);
-    line(2, L + 2, B - 5, R - 3, B - 5);
-    line(2, R - 3, B - 5, R - 3, T + 3);
-    line(2, R - 3, T + 3, L + 1, T + 3);
-    line(0, L, B - 1, L, T);
-    line(0, L, T, L + 2, T);
-    line(0, L + 2, B - 3, R - 2, B - 3);
-    line(0, L + 2, T + 1, R - 1, T + 1);
-    line(4, L + 2, B - 2, R - 2, B - 2);
-    line(4, R - 2, B - 2, R - 2, T + 1);
-    line(4, L + 2, T, R, T);
-    line(5, L + 2, B - 1, R - 1, B - 1);
-    line(5, R - 1, B - 1, R - 1, T);
-    ::SetPixel(dc, L + 1, T, m_shades.darker[0]);
-    ::SetPixel(dc, L + 1, B - 1, m_shades.darker[1]);
 }
 
 void CMacProgressCtrl::paint_text(HDC dc, const RECT& client, int bar_right) {

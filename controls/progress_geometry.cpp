@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 progress_shades make_progress_shades(rgb_colour bar, rgb_colour shadow, rgb_colour dark_shadow) {
     progress_shades s;
@@ -48,6 +49,72 @@ void pill_track_ends(int left, int right, int h, int& x0, int& x1) {
 void pill_bar_ends(int bar_right, int h, int& x0, int& x1) {
     x0 = h / 2;
     x1 = std::max(bar_right - h / 2, 0);
+}
+
+std::vector<progress_stroke> shaded_bar_strokes(const int_rect& bar, bool vertical) {
+    // A vertical bar is drawn as the horizontal one in swapped coordinates, so both keep the
+    // light on the top-left and the shadow on the bottom-right.
+    const int L = vertical ? bar.top : bar.left, R = vertical ? bar.bottom : bar.right;
+    const int T = vertical ? bar.left : bar.top, B = vertical ? bar.right : bar.bottom;
+    std::vector<progress_stroke> s = {
+        {1, L + 2, B - 4, R - 2, B - 4},
+        {1, L + 2, T + 2, R - 2, T + 2},
+        {2, L + 2, B - 5, R - 3, B - 5},
+        {2, R - 3, B - 5, R - 3, T + 3},
+        {2, R - 3, T + 3, L + 1, T + 3},
+        {0, L, B - 1, L, T},
+        {0, L, T, L + 2, T},
+        {0, L + 2, B - 3, R - 2, B - 3},
+        {0, L + 2, T + 1, R - 1, T + 1},
+        {4, L + 2, B - 2, R - 2, B - 2},
+        {4, R - 2, B - 2, R - 2, T + 1},
+        {4, L + 2, T, R, T},
+        {5, L + 2, B - 1, R - 1, B - 1},
+        {5, R - 1, B - 1, R - 1, T},
+        // Corner pixels.
+        {4, L + 1, T, L + 2, T},
+        {5, L + 1, B - 1, L + 2, B - 1},
+    };
+    if (vertical)
+        for (progress_stroke& k : s) {
+            std::swap(k.x0, k.y0);
+            std::swap(k.x1, k.y1);
+        }
+    return s;
+}
+
+std::vector<progress_stroke> marquee_stripes(const int_rect& block, const int_rect& clip,
+                                             int spacing) {
+    std::vector<progress_stroke> out;
+    // 64-bit: the block comes from fields a caller may set to anything.
+    const long long left = std::max(block.left, clip.left),
+                    right = std::min(block.right, clip.right);
+    const long long top = std::max(block.top, clip.top),
+                    bottom = std::min(block.bottom, clip.bottom);
+    if (spacing <= 0 || left >= right || top >= bottom)
+        return out;
+    // Stripe k starts at (block.left, y) with y = block.top + k * spacing and rises to the right:
+    // it passes (x, y - (x - block.left)). It touches the visible part when y - (x - block.left)
+    // lies in [top, bottom) for some x in [left, right).
+    const long long lo = top + (left - block.left);
+    const long long hi = (bottom - 1) + (right - 1 - block.left);
+    auto ceil_div = [](long long a, long long b) { return a >= 0 ? (a + b - 1) / b : -(-a / b); };
+    auto floor_div = [](long long a, long long b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
+    const long long first = ceil_div(lo - block.top, spacing);
+    const long long last = floor_div(hi - block.top, spacing);
+    for (long long k = first; k <= last; ++k) {
+        const long long y = block.top + k * spacing;
+        // x range where the stripe's row stays inside [top, bottom).
+        const long long x0 = std::max(left, block.left + y - (bottom - 1));
+        const long long x1 = std::min(right - 1, block.left + y - top);
+        if (x0 > x1)
+            continue;
+        const long long y0 = y - (x0 - block.left), y1 = y - (x1 - block.left);
+        const int pen = 1 + static_cast<int>(((k % 5) + 5) % 5);
+        out.push_back({pen, static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 + 1),
+                       static_cast<int>(y1 - 1)});
+    }
+    return out;
 }
 
 int progress_vertical_top(int bottom, int height, int position, int lower, int upper) {

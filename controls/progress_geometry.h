@@ -1,9 +1,11 @@
 #pragma once
 // The progress bar's arithmetic: shades, the pill's narrowed work strip, the bar's end, the
-// text, the marquee step and seeking. No drawing here.
+// shading strokes, the text, the marquee step and stripes, and seeking. No drawing here.
 #include <string>
+#include <vector>
 
 #include "controls/colour.h"
+#include "util/draw_geometry.h"
 
 // Seven shades and the system shadows the shaded look draws with (RGB).
 struct progress_shades {
@@ -26,6 +28,26 @@ int progress_bar_extent(int width, int position, int lower, int upper);
 // Round-capped pill line ends (x), for a strip of thickness h.
 void pill_track_ends(int left, int right, int h, int& x0, int& x1);
 void pill_bar_ends(int bar_right, int h, int& x0, int& x1);
+
+// One pen stroke from (x0, y0) towards (x1, y1), the end point not drawn (as MoveTo and
+// LineTo). pen: 0 the bar colour, 1..3 lighter shades 1..3, 4..5 darker shades 1..2.
+struct progress_stroke {
+    int pen = 0;
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
+// The shaded look's strokes inside the filled part `bar`. Horizontal: shading in rows, the bar
+// ending at bar.right. Vertical: the same drawing transposed, shading in columns.
+std::vector<progress_stroke> shaded_bar_strokes(const int_rect& bar, bool vertical);
+
+// A vertical shaded bar narrower than this is an outlined rectangle instead.
+constexpr int k_shaded_min_vertical_width = 4;
+
+// Diagonal stripes over a vertical marquee block: one every `spacing` pixels down the block's
+// left edge, rising to the right, clipped to `clip` (so their number follows the clip's size).
+// The pens cycle through the five shades from the block's top, so the stripes move with it.
+std::vector<progress_stroke> marquee_stripes(const int_rect& block, const int_rect& clip,
+                                             int spacing);
 
 // Top of a vertical bar that grows from the bottom.
 int progress_vertical_top(int bottom, int height, int position, int lower, int upper);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "controls/blur.h"
 #include "controls/button_logic.h"
 #include "controls/colour.h"
@@ -123,6 +125,60 @@ TEST(ProgressGeometry, TextsAndMarquee) {
     EXPECT_EQ(50, seek_position(0, 100, 100, 200));
     EXPECT_EQ(10, seek_position(10, 20, 0, 200));
     EXPECT_EQ(10, seek_position(10, 20, 5, 0));
+}
+
+namespace {
+
+// Plots strokes as MoveTo/LineTo would (end point left out); -1 is unpainted. A stroke that
+// leaves the area fails.
+struct stroke_raster {
+    int_rect area;
+    std::vector<int> px = std::vector<int>(static_cast<size_t>(area.width() * area.height()), -1);
+    int at(int x, int y) const { return px[(y - area.top) * area.width() + x - area.left]; }
+    void draw(const std::vector<progress_stroke>& strokes) {
+        for (const progress_stroke& k : strokes) {
+            const int dx = (k.x1 > k.x0) - (k.x1 < k.x0), dy = (k.y1 > k.y0) - (k.y1 < k.y0);
+            for (int x = k.x0, y = k.y0; x != k.x1 || y != k.y1; x += dx, y += dy) {
+                ASSERT_TRUE(x >= area.left && x < area.right && y >= area.top && y < area.bottom);
+                px[(y - area.top) * area.width() + x - area.left] = k.pen;
+            }
+        }
+    }
+};
+
+} // namespace
+
+TEST(ProgressGeometry, ShadedBarInRowsAndTransposedInColumns) {
+    // Across: darker 1, bar, lighter 1, lighter 2, fill, lighter 2, lighter 1, bar, darker 1, 2;
+    // at the far end (right, or bottom when vertical): lighter 2, darker 1, darker 2.
+    const std::vector<int> across = {4, 0, 1, 2, -1, -1, -1, 2, 1, 0, 4, 5}, end = {2, 4, 5};
+    stroke_raster h{{0, 0, 40, 12}}, v{{10, 30, 22, 70}};
+    h.draw(shaded_bar_strokes(h.area, false));
+    v.draw(shaded_bar_strokes(v.area, true));
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(across[i], h.at(20, i)) << "row " << i;
+        EXPECT_EQ(across[i], v.at(10 + i, 50)) << "column " << 10 + i;
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(end[i], h.at(37 + i, 5));
+        EXPECT_EQ(end[i], v.at(16, 67 + i));
+    }
+}
+
+TEST(ProgressGeometry, MarqueeStripesEveryTwentyPixels) {
+    // Anchored at the block's top (-15): the first visible stripe starts at row 5, second shade.
+    stroke_raster r{{0, 0, 30, 100}};
+    r.draw(marquee_stripes({0, -15, 30, 105}, r.area, 20));
+    for (int y = 0; y < 100; ++y)
+        EXPECT_EQ((y + 15) % 20 ? -1 : 1 + (y + 15) / 20 % 5, r.at(0, y)) << "row " << y;
+    EXPECT_EQ(r.at(0, 25), r.at(20, 5)) << "rises one row per column";
+
+    // Clipped to the block too; a huge block costs no more than the window.
+    stroke_raster block{{0, 40, 30, 60}};
+    block.draw(marquee_stripes(block.area, {0, 0, 30, 100}, 20));
+    EXPECT_EQ(2, block.at(10, 50));
+    EXPECT_LE(marquee_stripes({0, -2000000000, 30, 2000000000}, r.area, 20).size(), 7u);
+    EXPECT_TRUE(marquee_stripes(r.area, r.area, 0).empty());
 }
 
 TEST(LabelLayout, IconAndTextPlacement) {

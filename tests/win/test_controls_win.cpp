@@ -197,6 +197,84 @@ TEST(ProgressCtrl, PillBarTrackAndColours) {
     EXPECT_FALSE(::IsWindowVisible(bar));
 }
 
+namespace {
+// Shades of the default bar colour, green: lighter 1..3, darker 1..2.
+const COLORREF k_green_shades[5] = {RGB(51, 255, 51), RGB(102, 255, 102), RGB(153, 255, 153),
+                                    RGB(0, 204, 0), RGB(0, 153, 0)};
+
+HWND make_bar(HWND parent, int w, int h, DWORD style, CMacProgressCtrl& progress) {
+    HWND bar = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | style, 0, 0, w, h,
+                                 parent, nullptr, nullptr, nullptr);
+    EXPECT_TRUE(progress.SubclassWindow(bar));
+    return bar;
+}
+} // namespace
+
+TEST(ProgressCtrl, ShadedVerticalBarsAndShadedPill) {
+    const COLORREF green = RGB(0, 255, 0), lightest = k_green_shades[2];
+    const COLORREF darker1 = k_green_shades[3], darker2 = k_green_shades[4];
+    window_owner parent{make_parent()};
+    CMacProgressCtrl tall, thin, pill;
+    HWND tall_bar = make_bar(parent.hwnd, 20, 100, PBS_VERTICAL, tall);
+    HWND thin_bar = make_bar(parent.hwnd, 3, 60, PBS_VERTICAL, thin);
+    HWND pill_bar = make_bar(parent.hwnd, 300, 20, 0, pill);
+    tall.m_shaded = thin.m_shaded = pill.m_shaded = true;
+    pill.m_style = 1;
+    pill.m_backColor = RGB(245, 245, 245);
+    for (CMacProgressCtrl* p : {&tall, &thin, &pill}) {
+        p->SetRange(0, 2);
+        p->SetPos(p == &thin ? 2 : 1);
+    }
+    {
+        // Half way up: shaded in columns from row 50 down, the lightest shade inside.
+        snapshot s(tall_bar);
+        const COLORREF across[] = {darker1, green, lightest, lightest, darker1, darker2};
+        const int columns[] = {0, 1, 10, 10, 18, 19}, rows[] = {75, 75, 75, 40, 75, 75};
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(across[i], s.at(columns[i], rows[i])) << columns[i] << "," << rows[i];
+        EXPECT_EQ(darker2, s.at(10, 99)) << "the bottom end";
+    }
+    {
+        // Three pixels wide: a bar-coloured rectangle outlined with darker shade 1.
+        snapshot s(thin_bar);
+        EXPECT_EQ(green, s.at(1, 30));
+        for (const POINT p : {POINT{0, 30}, POINT{2, 30}, POINT{1, 0}, POINT{1, 59}})
+            EXPECT_EQ(darker1, s.at(p.x, p.y)) << p.x << "," << p.y;
+    }
+    {
+        // The shaded pill paints only its strip, rows 6..16 of 20.
+        snapshot s(pill_bar);
+        for (const int x : {50, 250})
+            EXPECT_TRUE(s.at(x, 5) == RGB(245, 245, 245) && s.at(x, 17) == RGB(245, 245, 245));
+        EXPECT_EQ(darker1, s.at(50, 6));
+        EXPECT_EQ(darker2, s.at(50, 16));
+        EXPECT_EQ(darker2, s.at(149, 11)) << "the bar ends half way";
+        EXPECT_EQ(lightest, s.at(250, 11));
+    }
+}
+
+TEST(ProgressCtrl, VerticalMarqueeStripesOverAGradientAlongTheHeight) {
+    window_owner parent{make_parent(400, 300)};
+    CMacProgressCtrl progress;
+    HWND bar = make_bar(parent.hwnd, 40, 200, PBS_VERTICAL, progress);
+    progress.m_trackColor = RGB(10, 10, 10);
+    progress.m_marqueeColors = {RGB(0, 0, 255), RGB(255, 0, 0)};
+    progress.m_marquee = true; // no timer: the block stays at rows 30..149
+    progress.m_marqueePos = 150;
+    snapshot s(bar);
+    // Down the left edge a stripe every 20 rows in the shades in turn, none between.
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_EQ(k_green_shades[k % 5], s.at(0, 30 + 20 * k)) << "stripe " << k;
+        for (const COLORREF shade : k_green_shades)
+            EXPECT_NE(shade, s.at(0, 40 + 20 * k)) << "between stripes " << k;
+    }
+    EXPECT_EQ(k_green_shades[1], s.at(10, 40)) << "rising to the right";
+    // Off the stripes a row is one colour, and the colour changes down the block.
+    EXPECT_EQ(s.at(5, 100), s.at(25, 100));
+    EXPECT_NE(s.at(5, 40), s.at(5, 100));
+    EXPECT_EQ(RGB(10, 10, 10), s.at(20, 180)) << "track below the block";
+}
+
 TEST(ProgressCtrl, WorkerCallsRunOnTheWindowThread) {
     // The pipeline calls from its own thread; the dialog carries the call over.
     class host : public CDialog {
