@@ -40,6 +40,7 @@ public:
     void SetFontSize(int points);
     // Recreates the font from m_logFont (after a direct change such as the weight).
     void RecreateFont();
+    // Shows the icon; it stays the caller's (it may be shared) and must live while shown.
     void SetIcon(HICON icon);
     void UpdateSurface();
 
@@ -56,7 +57,7 @@ public:
     bool m_border = false;
     int m_borderWidth = 1;
     argb_colour m_borderColor = make_argb(255, 105, 105, 105);
-    HICON m_icon = nullptr; // owned
+    HICON m_icon = nullptr; // the caller's, never destroyed here
     int m_iconWidth = 0;
     int m_iconHeight = 0;
     bool m_iconCentered = false;

@@ -23,10 +23,7 @@ CSCStatic::CSCStatic()
     : m_textColor(ToArgb(::GetSysColor(COLOR_BTNTEXT))),
       m_backColor(ToArgb(::GetSysColor(COLOR_BTNFACE))) {}
 
-CSCStatic::~CSCStatic() {
-    if (m_icon)
-        ::DestroyIcon(m_icon);
-}
+CSCStatic::~CSCStatic() = default;
 
 void CSCStatic::PreSubclassWindow() {
     if (m_text.empty()) {
@@ -113,8 +110,6 @@ void CSCStatic::SetFontSize(int points) {
 }
 
 void CSCStatic::SetIcon(HICON icon) {
-    if (m_icon && m_icon != icon)
-        ::DestroyIcon(m_icon);
     m_icon = icon;
     m_iconWidth = m_iconHeight = 16;
     m_iconCentered = false;
@@ -168,6 +163,9 @@ LRESULT CSCStatic::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
         }
         break;
     case WM_SIZE:
+        // Alignment and wrapping follow the size, so whatever the system kept of the old
+        // picture (it copies a moved or grown window's bits) is stale.
+        Invalidate();
         if (m_autoFitFont)
             fit_font();
         else if (m_image.valid() && m_image.m_frameCount < 2)
@@ -351,9 +349,12 @@ void CSCStatic::fit_font() {
     const RECT client = client_rect();
     HDC dc = ::GetDC(m_hWnd);
     for (int i = 0; i < 50; ++i) {
-        gdi_select_scope keep(dc, m_font.get());
         SIZE size = {};
-        ::GetTextExtentPoint32W(dc, m_text.c_str(), static_cast<int>(m_text.size()), &size);
+        {
+            // Deselected before the font is replaced: a selected font is not deleted.
+            gdi_select_scope keep(dc, m_font.get());
+            ::GetTextExtentPoint32W(dc, m_text.c_str(), static_cast<int>(m_text.size()), &size);
+        }
         const int magnitude = m_logFont.lfHeight < 0 ? -m_logFont.lfHeight : m_logFont.lfHeight;
         const int step = label_fit_step(size.cx, client.right, magnitude);
         if (step == 0)

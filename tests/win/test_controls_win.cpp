@@ -626,8 +626,9 @@ TEST(Label, TextColourIconAndAlignment) {
     // An icon without text in the left style sits at x = 0, over the background.
     label.m_backColor = make_argb(255, 0, 128, 0);
     label.SetText(L"");
-    label.SetIcon(static_cast<HICON>(::LoadImageW(
+    unique_hicon icon(static_cast<HICON>(::LoadImageW(
         ::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 16, 16, 0)));
+    label.SetIcon(icon.get());
     EXPECT_EQ(16, label.m_iconWidth);
     {
         snapshot s(h);
@@ -722,6 +723,47 @@ TEST(Label, BoldDialogFontIsCentredAndAsWideAsMeasured) {
     EXPECT_NEAR(200, (dlg.first + dlg.last) / 2, 3) << dlg.first << ".." << dlg.last;
     EXPECT_GT(dlg.bold_width, dlg.regular_width + 10);
     EXPECT_NEAR(dlg.bold_width, dlg.last - dlg.first + 1, 4) << "drawn as wide as measured";
+}
+
+TEST(Label, LeavesTheCallersIconsAndFreesItsFonts) {
+    HINSTANCE module = ::GetModuleHandleW(nullptr);
+    const auto shared = static_cast<HICON>(
+        ::LoadImageW(module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 16, 16, LR_SHARED));
+    unique_hicon own(static_cast<HICON>(
+        ::LoadImageW(module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 16, 16, 0)));
+    ASSERT_TRUE(shared && own);
+    window_owner parent{make_parent()};
+    DWORD before = 0, after = 0;
+    {
+        HWND h = ::CreateWindowExW(0, L"STATIC", L"Remote control starts", WS_CHILD | WS_VISIBLE, 0,
+                                   0, 200, 20, parent.hwnd, nullptr, nullptr, nullptr);
+        CSCStatic label;
+        ASSERT_TRUE(label.SubclassWindow(h));
+        label.SetIcon(shared);
+        label.SetIcon(own.get());
+        label.SetIcon(shared);
+
+        // Every resize fits the font again; the fonts it tried must not pile up. (Wine
+        // counts no GDI objects here, and deletes a selected font once it is deselected.)
+        label.m_autoFitFont = true;
+        auto resize_many = [&] {
+            for (int i = 0; i < 40; ++i)
+                ::SetWindowPos(h, nullptr, 0, 0, i % 2 ? 120 : 400, 20, SWP_NOMOVE | SWP_NOZORDER);
+        };
+        resize_many(); // caches settle
+        before = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+        resize_many();
+        resize_many();
+        after = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+        ::DestroyWindow(h);
+    }
+    for (HICON icon : {shared, own.get()}) {
+        ICONINFO info = {};
+        EXPECT_TRUE(::GetIconInfo(icon, &info)) << "the icon outlives the label";
+        ::DeleteObject(info.hbmColor);
+        ::DeleteObject(info.hbmMask);
+    }
+    EXPECT_LE(after, before + 2) << before << " GDI objects before";
 }
 
 TEST(GdiButton, DerivedPicturesAndColourLists) {

@@ -29,6 +29,7 @@ PROBE = os.path.join(winetest.HELPERS, "screen_probe.exe")
 SHOTS = ("start", "downloading", "failure", "rollback", "maximised", "about", "code-empty",
          "code-invalid", "code-valid")
 CODE_BOX, CONNECT, NOTICE, WARNING, CLOSE = 1011, 1, 1010, 1013, 1014
+TITLE, STATUS, COUNT = 1004, 1005, 1006
 IDS_NOTICE, IDS_CODE_INSTRUCTION = 102, 139
 
 
@@ -199,6 +200,8 @@ class Screens:
                 self.info["start.notice"] = self.rect("child", str(NOTICE))
                 self.info["start.progress"] = self.rect("child", "1000")
                 self.info["start.close"] = self.rect("child", "1003")
+                for control in (TITLE, STATUS, COUNT):
+                    self.info["start.%d" % control] = self.rect("child", str(control))
                 # A double click on the title band maximises the window.
                 env = dict(os.environ, DISPLAY=self.display)
                 subprocess.run(["xdotool", "mousemove", str(rect[0] + 60), str(rect[1] + 12),
@@ -210,6 +213,7 @@ class Screens:
                     self.grab("maximised", big)
                     self.info["maximised.progress"] = self.rect("child", "1000")
                     self.info["maximised.close"] = self.rect("child", "1003")
+                    self.info["maximised.notice"] = self.rect("child", str(NOTICE))
                     self.info["work-area"] = self.probe("work-area")
                     subprocess.run(["xdotool", "mousemove", str(big[0] + 60), str(big[1] + 12),
                                     "click", "--repeat", "2", "--delay", "80", "1"], env=env,

@@ -5,7 +5,9 @@ red during a rollback; the maximised window leaves the taskbar free and restorin
 every control back where it was; the notice is centred and bold. The access-code dialog has
 its dark band and frame, its picture, and a code box whose border is grey while empty, red
 with an invalid code and the accent colour with a valid one, when Connect takes the accent
-too. In Korean the texts are drawn in Hangul, not as empty boxes."""
+too. In Korean the texts are drawn in Hangul, not as empty boxes. In every language each
+text stays inside its control, none cut off at an edge, and the maximised window shows the
+notice once."""
 
 import os
 import unittest
@@ -15,6 +17,7 @@ import screens
 RESULTS = os.path.join(screens.winetest.BUILD, "test-results")
 SHOTS = os.path.join(RESULTS, "screenshots")
 SHOTS_KO = os.path.join(RESULTS, "screenshots-ko_KR")
+SHOTS_JA = os.path.join(RESULTS, "screenshots-ja_JP")
 
 CODE_BAND = (59, 70, 92)
 ACCENT = (32, 178, 174)
@@ -74,7 +77,68 @@ def empty_boxes(points):
     return boxes
 
 
-class Screenshots(unittest.TestCase):
+def cut_edges(points, rect, edges, margin=1):
+    """The edges of `rect` that the ink reaches within `margin` pixels: where a label cuts
+    its text off (a line below its height, a word past its width)."""
+    l, t, r, b = rect
+    reach = {"bottom": lambda x, y: y >= b - margin, "right": lambda x, y: x >= r - margin,
+             "left": lambda x, y: x < l + margin}
+    return sorted(e for e in edges if any(reach[e](x, y) for x, y in points))
+
+
+class TextsFit:
+    """Every text of both windows inside its control, in each language, and the maximised
+    window's notice drawn once. The classes below give `out`, `info` and `picture`."""
+
+    def origin(self, name):
+        with open(os.path.join(self.out, name + ".rect")) as f:
+            return [int(v) for v in f.read().split()][:2]
+
+    def local(self, rect, name):
+        wl, wt = self.origin(name)
+        return rect[0] - wl, rect[1] - wt, rect[2] - wl, rect[3] - wt
+
+    def assert_fits(self, pic, rect, background, edges, what):
+        points = ink(pic, rect, background)
+        self.assertTrue(points, what + " is drawn")
+        self.assertEqual([], cut_edges(points, rect, edges),
+                         "%s cut off: ink %d..%d x %d..%d in %r" % (
+                             what, min(x for x, _ in points), max(x for x, _ in points),
+                             min(y for _, y in points), max(y for _, y in points), rect))
+
+    def test_texts_fit_the_main_window(self):
+        pic = self.picture("start")
+        face = self.info["colours"]["btnface"]
+        for key, background, edges in (("start.notice", face, ("bottom", "left", "right")),
+                                       ("start.%d" % screens.TITLE, lowered(face), ("bottom", "right")),
+                                       ("start.%d" % screens.STATUS, face, ("bottom", "right")),
+                                       ("start.%d" % screens.COUNT, face, ("bottom", "left"))):
+            self.assert_fits(pic, self.local(self.info[key], "start"), background, edges, key)
+
+    def test_texts_fit_the_code_dialog(self):
+        pic = self.picture("code-invalid")  # the warning shows
+        for control in (screens.NOTICE, screens.WARNING):
+            rect = self.local(self.info["code.%d" % control], "code-invalid")
+            self.assert_fits(pic, rect, WHITE, ("bottom", "right"), "label %d" % control)
+        l, t, r, b = self.local(self.info["code.%d" % screens.CONNECT], "code-invalid")
+        inner = (l + 4, t + 4, r - 4, b - 4)  # inside the rounded corners
+        self.assert_fits(pic, inner, pic.pixel(l + 5, (t + b) // 2), ("left", "right"), "Connect")
+
+    def test_maximised_window_shows_the_notice_once(self):
+        """Once, centred, as wide as the text: no copy left where it stood before."""
+        pic = self.picture("maximised")
+        label = self.local(self.info["maximised.notice"], "maximised")
+        points = ink(pic, label, self.info["colours"]["btnface"])
+        self.assertTrue(points, "the notice is drawn")
+        first, last = min(x for x, _ in points), max(x for x, _ in points)
+        self.assertLessEqual(abs(last - first + 1 - self.info["notice.extent"][700][2]), 4,
+                             "one line as wide as the text: ink %d..%d" % (first, last))
+        self.assertLessEqual(abs((first + last) / 2.0 - (label[0] + label[2]) / 2.0), 3)
+
+
+class Screenshots(TextsFit, unittest.TestCase):
+    out = SHOTS
+
     @classmethod
     def setUpClass(cls):
         if not os.path.exists(screens.PROBE):
@@ -241,8 +305,10 @@ class Screenshots(unittest.TestCase):
         self.assertIn((65, 105, 225), icon)
 
 
-class KoreanScreenshots(unittest.TestCase):
+class KoreanScreenshots(TextsFit, unittest.TestCase):
     """A Korean user: the window and the access-code dialog draw Hangul."""
+
+    out = SHOTS_KO
 
     @classmethod
     def setUpClass(cls):
@@ -288,6 +354,27 @@ class KoreanScreenshots(unittest.TestCase):
         self.assertEqual(CODE_BAND, pic.pixel(300, 3))
         l, t, r, b = self.info["code.%d" % screens.CONNECT]
         self.assertLessEqual(r - dl, 380, "Connect inside the window")
+
+
+class JapaneseScreenshots(TextsFit, unittest.TestCase):
+    """A Japanese user: kana and kanji are wider than Hangul, and the texts still fit."""
+
+    out = SHOTS_JA
+
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.exists(screens.PROBE):
+            raise unittest.SkipTest("screen_probe.exe is missing: run make win")
+        s = screens.Screens(SHOTS_JA, "ja_JP")
+        try:
+            cls.info = s.take_all(("start", "code"))
+        finally:
+            s.close()
+
+    def picture(self, name):
+        path = os.path.join(SHOTS_JA, name + ".png")
+        self.assertTrue(os.path.exists(path), name)
+        return screens.read_png(path)
 
 
 if __name__ == "__main__":
