@@ -176,9 +176,10 @@ constexpr ULONGLONG k_queue_interval_ms = 30;
 constexpr ULONGLONG k_queue_slice_ms = 25;
 constexpr UINT_PTR k_queue_timer = 0xF3A1;
 
-std::mutex g_queues_mutex;
-// Few dialogs live at once: a list is enough. Pointers stay put while the list changes.
-std::vector<std::unique_ptr<ui_queue>> g_queues;
+// Never destroyed: a worker cut off by the end of the process may still be handing a call
+// over. Few dialogs live at once: a list is enough. Pointers stay put while the list changes.
+std::mutex& g_queues_mutex = *new std::mutex();
+std::vector<std::unique_ptr<ui_queue>>& g_queues = *new std::vector<std::unique_ptr<ui_queue>>();
 
 ui_queue* find_queue(HWND root) {
     for (const auto& q : g_queues)
