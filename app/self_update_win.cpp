@@ -8,7 +8,9 @@
 #include "launcher/release_check_win.h"
 #include "log/sc_log.h"
 #include "net/request_url.h"
-#include "util/win_util.h"
+#include "util/file_util_win.h"
+#include "util/text_util.h"
+#include "util/window_util_win.h"
 #include "zip/unzip.h"
 
 namespace {

@@ -1,9 +1,7 @@
 #include "controls/resize_ctrl.h"
+#include "util/text_util_win.h"
 
 #include <commctrl.h>
-
-#include "app/framework_win.h"
-#include "util/win_util.h"
 
 namespace {
 constexpr UINT_PTR k_subclass_id = 0xF3A1;

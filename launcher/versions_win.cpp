@@ -3,7 +3,10 @@
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "res/resource.h"
-#include "util/win_util.h"
+#include "util/registry_util_win.h"
+#include "util/text_util.h"
+#include "util/text_util_win.h"
+#include "util/window_util_win.h"
 
 void CZekLauncherDlg::get_local_version() {
     const wchar_t* fn = L"CZekLauncherDlg::get_local_version";

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/framework_win.h"
+#include "framework/framework_win.h"
 #include "controls/gdi_button.h"
 #include "controls/gdiplus_bitmap_win.h"
 #include "controls/mac_progress_ctrl.h"
@@ -22,7 +22,7 @@
 #include "controls/wnd_shadow.h"
 #include "res/resource.h"
 #include "util/unique_handle.h"
-#include "util/window_placement_win.h"
+#include "framework/window_placement_win.h"
 
 namespace {
 

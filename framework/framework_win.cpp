@@ -1,12 +1,13 @@
-#include "app/framework_win.h"
+#include "framework/framework_win.h"
 
 #include <iterator>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "util/file_util_win.h"
+#include "util/text_util.h"
 #include "util/unique_handle.h"
-#include "util/win_util.h"
 
 CWinApp* CWinApp::s_current = nullptr;
 
