@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/framework_win.h"
+#include "framework/framework_win.h"
 #include "util/unique_handle.h"
 
 class CZekLauncherApp : public CWinApp {

@@ -7,8 +7,8 @@
 #include "launcher/launcher_dlg.h"
 #include "launcher/update_journal_win.h"
 #include "log/sc_log.h"
+#include "util/file_util_win.h"
 #include "util/system_library_win.h"
-#include "util/win_util.h"
 
 CZekLauncherApp::~CZekLauncherApp() {
     if (m_mutex) {

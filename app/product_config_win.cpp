@@ -4,7 +4,7 @@
 #include <shlobj.h>
 
 #include "build_config.h"
-#include "util/win_util.h"
+#include "util/file_util_win.h"
 
 bool test_folder_access_at(const std::wstring& folder) {
     // An unknown folder must not turn into a test in the root of the current drive.

@@ -6,9 +6,12 @@
 #include "app/product_config.h"
 #include "app/self_update.h"
 #include "launcher/release_check_win.h"
+#include "launcher/version_page_win.h"
 #include "log/sc_log.h"
 #include "net/request_url.h"
-#include "util/win_util.h"
+#include "util/file_util_win.h"
+#include "util/text_util.h"
+#include "util/window_util_win.h"
 #include "zip/unzip.h"
 
 namespace {
@@ -84,35 +87,32 @@ bool CZekLauncherApp::check_new_version_itself() {
     m_self_updating = false;
     SCLOG(0, k_fn_check, L"get_server_version for self patch.");
 
-    RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1);
-    param.path = version_page_path(g_product.download_path());
-    request_url(param);
-    if (param.status != 200 || param.text.empty()) {
+    version_page_steps steps;
+    steps.failed = [](const RequestParam& param) {
         SCLOG(3, k_fn_check,
               L"full_url = %s, is_https = %d, port = %d, param.status = %d, "
               L"get_windows_major_version() = %d",
               param.full_url.c_str(), param.is_https, param.port, param.status,
               get_windows_major_version());
-        if (param.is_https == 1 && param.port == 443) {
-            // Every later request of this process, the pipeline's too, goes to port 80.
-            g_product.server_port = 80;
-            param.full_url.clear();
-            param.is_https = 0;
-            param.port = 80;
-            SCLOG(2, k_fn_check, L"https(443) request failed. retry to http(80) request...");
-            request_url(param);
-            SCLOG(0, k_fn_check, L"%s", param.full_url.c_str());
-            if (param.status != 200 || param.text.empty())
-                SCLOG(3, k_fn_check,
-                      L"http request failed. can't get server product version.\n(error code = "
-                      L"%d. %s)",
-                      param.status, param.text.c_str());
-        }
-        // Not even a successful retry updates in this run; the port switch is what lasts.
+    };
+    steps.retrying = [] {
+        SCLOG(2, k_fn_check, L"https(443) request failed. retry to http(80) request...");
+    };
+    steps.refetched = [](const RequestParam& param) {
+        SCLOG(0, k_fn_check, L"%s", param.full_url.c_str());
+        if (param.status != 200 || param.text.empty())
+            SCLOG(3, k_fn_check,
+                  L"http request failed. can't get server product version.\n(error code = "
+                  L"%d. %s)",
+                  param.status, param.text.c_str());
+    };
+    const version_page page = fetch_version_page(steps);
+    // Not even a successful retry updates in this run; the port switch to 80 is what lasts,
+    // for the pipeline's requests too.
+    if (!page.ok || page.retried)
         return false;
-    }
 
-    const std::wstring server_version = param.text;
+    const std::wstring server_version = page.param.text;
     if (!is_safe_folder_name(server_version)) {
         SCLOG(3, k_fn_check, L"refused server version text: %s",
               printable_text(server_version).c_str());

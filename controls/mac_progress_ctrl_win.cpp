@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/framework_win.h"
+#include "framework/framework_win.h"
 #include "controls/gdiplus_win.h"
 
 namespace {

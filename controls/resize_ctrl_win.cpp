@@ -1,13 +1,18 @@
 #include "controls/resize_ctrl.h"
+#include "util/text_util_win.h"
 
 #include <commctrl.h>
-
-#include "app/framework_win.h"
-#include "util/win_util.h"
 
 namespace {
 constexpr UINT_PTR k_subclass_id = 0xF3A1;
 const wchar_t* const k_prop = L"___CResizeCtrl___Class___";
+
+// What SetWindowPos places the window in: a child's parent, the screen (nullptr) for a
+// top-level window. GetParent would answer an owned window's owner.
+HWND placement_parent(HWND hwnd) {
+    return (::GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD) ? ::GetAncestor(hwnd, GA_PARENT)
+                                                          : nullptr;
+}
 } // namespace
 
 CResizeCtrl::~CResizeCtrl() {
@@ -31,7 +36,7 @@ void CResizeCtrl::set_sizing_border(bool on) {
     // The client area stays where it is: the window rectangle grows or shrinks around it.
     RECT client;
     ::GetClientRect(m_hWnd, &client);
-    ::MapWindowPoints(m_hWnd, ::GetParent(m_hWnd), reinterpret_cast<POINT*>(&client), 2);
+    ::MapWindowPoints(m_hWnd, placement_parent(m_hWnd), reinterpret_cast<POINT*>(&client), 2);
     LONG style = ::GetWindowLongW(m_hWnd, GWL_STYLE);
     style = on ? (style | WS_THICKFRAME) : (style & ~WS_THICKFRAME);
     ::SetWindowLongW(m_hWnd, GWL_STYLE, style);
@@ -211,9 +216,11 @@ LRESULT CResizeCtrl::handle(UINT message, WPARAM wparam, LPARAM lparam) {
                 n.top = pt.y + m_sizingOffset.y;
             if (hit == HTBOTTOM || hit == HTBOTTOMLEFT || hit == HTBOTTOMRIGHT)
                 n.bottom = pt.y + m_sizingOffset.y;
-            if (!::EqualRect(&n, &w))
+            if (!::EqualRect(&n, &w)) {
+                ::MapWindowPoints(nullptr, placement_parent(hwnd), reinterpret_cast<POINT*>(&n), 2);
                 ::SetWindowPos(hwnd, nullptr, n.left, n.top, n.right - n.left, n.bottom - n.top,
                                SWP_NOZORDER | SWP_NOACTIVATE);
+            }
             m_inSizing = false;
             return 0;
         }

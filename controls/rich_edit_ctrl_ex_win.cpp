@@ -6,8 +6,9 @@
 #include <cwctype>
 #include <new>
 
-#include "app/framework_win.h"
-#include "util/win_util.h"
+#include "framework/framework_win.h"
+#include "util/text_util.h"
+#include "util/text_util_win.h"
 
 CRichEditCtrlEx::CRichEditCtrlEx() : m_textColor(::GetSysColor(COLOR_GRAYTEXT)) {
     if (CWinApp* app = CWinApp::current())

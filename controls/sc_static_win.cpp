@@ -5,9 +5,9 @@
 
 #include <cstdarg>
 
-#include "app/framework_win.h"
 #include "controls/label_layout.h"
-#include "util/win_util.h"
+#include "framework/framework_win.h"
+#include "util/text_util_win.h"
 
 namespace {
 constexpr UINT_PTR k_blink_timer = 0;

@@ -12,8 +12,10 @@ struct subclass_entry {
     WNDPROC original = nullptr;
 };
 
-std::mutex g_entries_mutex;
-std::unordered_map<HWND, subclass_entry> g_entries;
+// Never destroyed: a window may still get a message while static objects are torn down.
+std::mutex& g_entries_mutex = *new std::mutex();
+std::unordered_map<HWND, subclass_entry>& g_entries =
+    *new std::unordered_map<HWND, subclass_entry>();
 
 subclass_entry find_entry(HWND hwnd) {
     std::lock_guard<std::mutex> lock(g_entries_mutex);

@@ -1,6 +1,6 @@
 #pragma once
 // The about box of the system menu: the icon, the program and version, and an OK button.
-#include "app/framework_win.h"
+#include "framework/framework_win.h"
 
 class CAboutDlg : public CDialog {
 public:

@@ -6,7 +6,9 @@
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "res/resource.h"
-#include "util/win_util.h"
+#include "util/file_util_win.h"
+#include "util/text_util.h"
+#include "util/text_util_win.h"
 #include "zip/unzip.h"
 
 int CZekLauncherDlg::download_server_files() {

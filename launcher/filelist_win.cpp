@@ -3,7 +3,7 @@
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "res/resource.h"
-#include "util/win_util.h"
+#include "util/text_util_win.h"
 
 bool CZekLauncherDlg::get_server_filelist(std::wstring version) {
     const wchar_t* fn = L"CZekLauncherDlg::get_server_filelist";

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/framework_win.h"
+#include "framework/framework_win.h"
 #include "controls/colour.h"
 #include "controls/gdi_button.h"
 #include "controls/gdiplus_bitmap_win.h"

@@ -4,6 +4,7 @@
 
 #include "controls/colour_win.h"
 #include "controls/memory_dc_win.h"
+#include "framework/paint_scope_win.h"
 #include "launcher/access_code.h"
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
@@ -19,20 +20,6 @@ constexpr COLORREF k_instruction_text = RGB(95, 111, 126);
 constexpr COLORREF k_code_text = RGB(16, 88, 153);
 constexpr COLORREF k_code_back = RGB(250, 235, 215);
 const argb_colour k_white = make_argb(255, 255, 255, 255);
-
-class paint_scope {
-public:
-    explicit paint_scope(HWND hwnd) : m_hwnd(hwnd) { m_dc = ::BeginPaint(hwnd, &m_ps); }
-    ~paint_scope() { ::EndPaint(m_hwnd, &m_ps); }
-    paint_scope(const paint_scope&) = delete;
-    paint_scope& operator=(const paint_scope&) = delete;
-    HDC dc() const { return m_dc; }
-
-private:
-    HWND m_hwnd;
-    PAINTSTRUCT m_ps{};
-    HDC m_dc = nullptr;
-};
 
 } // namespace
 

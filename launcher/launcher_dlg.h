@@ -8,7 +8,7 @@
 #include <vector>
 #include <string>
 
-#include "app/framework_win.h"
+#include "framework/framework_win.h"
 #include "controls/gdi_button.h"
 #include "controls/mac_progress_ctrl.h"
 #include "controls/resize_ctrl.h"

@@ -8,13 +8,17 @@
 #include "app/product_config.h"
 #include "controls/colour.h"
 #include "controls/memory_dc_win.h"
+#include "framework/window_placement_win.h"
 #include "launcher/about_dlg.h"
 #include "launcher/release_check_win.h"
 #include "log/sc_log.h"
 #include "res/resource.h"
 #include "util/draw_util_win.h"
-#include "util/window_placement_win.h"
-#include "util/win_util.h"
+#include "util/file_util_win.h"
+#include "util/registry_util_win.h"
+#include "util/text_util.h"
+#include "util/text_util_win.h"
+#include "util/window_util_win.h"
 
 namespace {
 

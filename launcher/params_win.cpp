@@ -3,7 +3,8 @@
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
 #include "net/request_url.h"
-#include "util/win_util.h"
+#include "util/text_util_win.h"
+#include "util/window_util_win.h"
 
 bool CZekLauncherDlg::parse_browser_title() {
     const wchar_t* fn = L"CZekLauncherDlg::parse_browser_title";

@@ -4,7 +4,9 @@
 #include "launcher/release_key.h"
 #include "net/request_url.h"
 #include "util/crypto_win.h"
-#include "util/win_util.h"
+#include "util/registry_util_win.h"
+#include "util/text_util.h"
+#include "util/text_util_win.h"
 
 bool has_release_key() {
     return !built_in_release_key().empty();

@@ -2,7 +2,7 @@
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
 #include "res/resource.h"
-#include "util/win_util.h"
+#include "util/file_util_win.h"
 
 int CZekLauncherDlg::rollback_files() {
     const wchar_t* fn = L"CZekLauncherDlg::rollback_files";

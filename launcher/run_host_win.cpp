@@ -6,7 +6,7 @@
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
 #include "res/resource.h"
-#include "util/win_util.h"
+#include "util/file_util_win.h"
 
 bool CZekLauncherDlg::run_fenwa() {
     const wchar_t* fn = L"CZekLauncherDlg::run_fenwa";

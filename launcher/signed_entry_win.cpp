@@ -9,7 +9,9 @@
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "util/crypto_win.h"
-#include "util/win_util.h"
+#include "util/file_util_win.h"
+#include "util/text_util.h"
+#include "util/text_util_win.h"
 
 namespace {
 

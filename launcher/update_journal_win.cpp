@@ -3,7 +3,10 @@
 #include <algorithm>
 
 #include "log/sc_log.h"
-#include "util/win_util.h"
+#include "util/file_util_win.h"
+#include "util/registry_util_win.h"
+#include "util/text_util.h"
+#include "util/text_util_win.h"
 
 namespace {
 

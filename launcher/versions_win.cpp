@@ -1,9 +1,13 @@
 #include "app/product_config.h"
 #include "launcher/launcher_dlg.h"
+#include "launcher/version_page_win.h"
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "res/resource.h"
-#include "util/win_util.h"
+#include "util/registry_util_win.h"
+#include "util/text_util.h"
+#include "util/text_util_win.h"
+#include "util/window_util_win.h"
 
 void CZekLauncherDlg::get_local_version() {
     const wchar_t* fn = L"CZekLauncherDlg::get_local_version";
@@ -27,49 +31,37 @@ bool CZekLauncherDlg::get_server_version() {
     const std::wstring label = load_string(IDS_SERVER_VERSION);
     m_log_view.AppendText(k_colour_default, format_text(L"%s : ", label.c_str()));
 
-    RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1);
-    param.path = g_product.download_path() + L"/version.html";
-    request_url(param);
-    SCLOG(0, fn, L"%s", param.full_url.c_str());
-    m_log_view.AddLine(k_colour_default, L"%s", param.full_url.c_str());
-
-    bool ok = param.status == 200 && !param.text.empty();
-    if (!ok) {
+    version_page_steps steps;
+    steps.fetched = [this, fn](const RequestParam& param) {
+        SCLOG(0, fn, L"%s", param.full_url.c_str());
+        m_log_view.AddLine(k_colour_default, L"%s", param.full_url.c_str());
+    };
+    steps.failed = [this, fn](const RequestParam& param) {
         const std::wstring first =
             format_text(L"is_https = %d, port = %d, param.status = %d, "
                         L"get_windows_major_version() = %d",
                         param.is_https, param.port, param.status, get_windows_major_version());
         SCLOG(3, fn, L"%s", first.c_str());
         m_log_view.AddLine(k_colour_failure, L"%s", first.c_str());
-
+    };
+    steps.retrying = [this, fn] {
+        const wchar_t* retry = L"https(443) request failed under Vista OS. retry http request...";
+        SCLOG(3, fn, L"%s", retry);
+        m_log_view.AddLine(k_colour_failure, L"%s", retry);
+    };
+    steps.refetched = steps.fetched;
+    const version_page page = fetch_version_page(steps);
+    const RequestParam& param = page.param;
+    if (!page.ok) {
         const std::wstring unreadable = load_string(IDS_SERVER_VERSION_FAIL);
-        std::wstring failure;
-        if (param.is_https == 1 && param.port == 443) {
-            // From here on the whole process talks plain HTTP on port 80.
-            g_product.server_port = 80;
-            param.full_url.clear();
-            param.is_https = 0;
-            param.port = 80;
-            const wchar_t* retry =
-                L"https(443) request failed under Vista OS. retry http request...";
-            SCLOG(3, fn, L"%s", retry);
-            m_log_view.AddLine(k_colour_failure, L"%s", retry);
-            request_url(param);
-            SCLOG(0, fn, L"%s", param.full_url.c_str());
-            m_log_view.AddLine(k_colour_default, L"%s", param.full_url.c_str());
-            ok = param.status == 200 && !param.text.empty();
-            if (!ok)
-                failure = format_text(L"http request. %s\n(error code = %d. %s)",
-                                      unreadable.c_str(), param.status, param.text.c_str());
-        } else {
-            failure = format_text(L"%s\n(error code = %d. %s)", unreadable.c_str(), param.status,
-                                  param.text.c_str());
-        }
-        if (!ok) {
-            SCLOG(3, fn, L"%s", failure.c_str());
-            m_log_view.AddLine(k_colour_failure, L"%s", failure.c_str());
-            return false;
-        }
+        const std::wstring failure =
+            page.retried ? format_text(L"http request. %s\n(error code = %d. %s)",
+                                       unreadable.c_str(), param.status, param.text.c_str())
+                         : format_text(L"%s\n(error code = %d. %s)", unreadable.c_str(),
+                                       param.status, param.text.c_str());
+        SCLOG(3, fn, L"%s", failure.c_str());
+        m_log_view.AddLine(k_colour_failure, L"%s", failure.c_str());
+        return false;
     }
 
     // The text names a server folder, the backup folder of the next run and the stored

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "log/log_format.h"
+#include "util/file_util_win.h"
 #include "util/text_util.h"
-#include "util/win_util.h"
+#include "util/time_text.h"
+#include "util/time_text_win.h"
 
 CSCLog* g_plog = nullptr;
 

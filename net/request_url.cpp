@@ -3,22 +3,25 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <string_view>
 #include <utility>
 
 namespace {
 
-const std::wstring k_http = L"http://";
-const std::wstring k_https = L"https://";
-const std::wstring k_line_end = L"\r\n";
+// Constants with nothing to destroy: a worker cut off by the end of the process may still be
+// building a request while static objects are torn down.
+constexpr wchar_t k_http[] = L"http://";
+constexpr wchar_t k_https[] = L"https://";
+constexpr wchar_t k_line_end[] = L"\r\n";
 
 // The announced length is the server's word; a lie of gigabytes must not reserve them.
 constexpr size_t k_max_initial_capacity = size_t(8) << 20;
 
-bool starts_with(const std::wstring& text, const std::wstring& prefix) {
+bool starts_with(const std::wstring& text, std::wstring_view prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-void remove_all(std::wstring& text, const std::wstring& what) {
+void remove_all(std::wstring& text, std::wstring_view what) {
     for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at))
         text.erase(at, what.size());
 }

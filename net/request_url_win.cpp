@@ -9,9 +9,12 @@
 #include <new>
 #include <vector>
 
+#include "net/unique_inet_handle.h"
+#include "util/file_util_win.h"
 #include "util/text_util.h"
+#include "util/text_util_win.h"
 #include "util/unique_handle.h"
-#include "util/win_util.h"
+#include "util/window_util_win.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "util/win_util.h"
+#include "util/file_util_win.h"
 
 #include <shellapi.h>
 #include <shlobj.h>
@@ -9,6 +9,8 @@
 #include <cwchar>
 #include <new>
 
+#include "util/text_util.h"
+#include "util/text_util_win.h"
 #include "util/unique_handle.h"
 
 namespace {

@@ -1,8 +1,9 @@
+#include "util/registry_util_win.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "util/unique_handle.h"
-#include "util/win_util.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
-#include "util/win_util.h"
+#include "util/text_util_win.h"
+
+#include <windows.h>
 
 #include <shlwapi.h>
 
@@ -6,6 +8,8 @@
 #include <climits>
 #include <cstdio>
 #include <vector>
+
+#include "util/text_util.h"
 
 namespace {
 

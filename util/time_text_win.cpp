@@ -1,4 +1,8 @@
-#include "util/win_util.h"
+#include "util/time_text_win.h"
+
+#include <windows.h>
+
+#include "util/time_text.h"
 
 namespace {
 

@@ -2,7 +2,6 @@
 // One move-only owner for every kind of Win32 handle; a traits type says what "none" is and
 // how to close it.
 #include <windows.h>
-#include <wininet.h>
 
 #include <utility>
 
@@ -68,11 +67,6 @@ struct hkey_traits {
     static pointer invalid() noexcept { return nullptr; }
     static void close(pointer h) noexcept { ::RegCloseKey(h); }
 };
-struct hinternet_traits {
-    using pointer = HINTERNET;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::InternetCloseHandle(h); }
-};
 struct hmodule_traits {
     using pointer = HMODULE;
     static pointer invalid() noexcept { return nullptr; }
@@ -98,7 +92,6 @@ using unique_hhandle = unique_handle<handle_traits>;
 using unique_hfile = unique_handle<file_handle_traits>;
 using unique_hfind = unique_handle<find_handle_traits>;
 using unique_hkey = unique_handle<hkey_traits>;
-using unique_hinternet = unique_handle<hinternet_traits>;
 using unique_hmodule = unique_handle<hmodule_traits>;
 using unique_hgdiobj = unique_handle<gdi_traits>;
 using unique_hicon = unique_handle<hicon_traits>;

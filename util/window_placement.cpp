@@ -20,5 +20,5 @@ void adjust_max_size(const taskbar_info& taskbar, int& max_width, int& max_heigh
 }
 
 bool appbar_state_auto_hide(unsigned state) {
-    return (state & 0x1u) != 0; // ABS_AUTOHIDE
+    return state == 0x1u; // ABS_AUTOHIDE alone
 }

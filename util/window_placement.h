@@ -17,6 +17,7 @@ struct taskbar_info {
 // a side of the screen; no taskbar changes nothing. Never below 0.
 void adjust_max_size(const taskbar_info& taskbar, int& max_width, int& max_height);
 
-// ABM_GETSTATE's answer: auto-hide is a bit; the taskbar has reported always-on-top with it
-// since Windows 7.
+// ABM_GETSTATE's answer: auto-hide only when it is ABS_AUTOHIDE exactly. Windows 7 and later
+// no longer report ABS_ALWAYSONTOP; an answer that carries it (Wine says 3) is not taken as
+// a taskbar that hides itself.
 bool appbar_state_auto_hide(unsigned state);

@@ -1,10 +1,13 @@
+#include "util/window_util_win.h"
+
 #include <algorithm>
 #include <system_error>
 #include <vector>
 
 #include "util/system_library_win.h"
+#include "util/text_util.h"
+#include "util/text_util_win.h"
 #include "util/unique_handle.h"
-#include "util/win_util.h"
 
 namespace {
 

@@ -184,46 +184,6 @@ uint32_t zip_attributes(uint16_t made_by, uint32_t a) {
            (system ? k_attr_system : 0);
 }
 
-std::wstring utf8_to_wide(const std::string& bytes) {
-    std::wstring out;
-    out.reserve(bytes.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    const size_t n = bytes.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
-        uint32_t cp = 0xFFFD;
-        size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else {
-            size_t need = c >= 0xF0 && c <= 0xF4  ? 3
-                          : c >= 0xE0             ? 2
-                          : c >= 0xC2 && c < 0xE0 ? 1
-                                                  : 0;
-            if (c >= 0xF5)
-                need = 0;
-            uint32_t v = need == 1 ? c & 0x1F : need == 2 ? c & 0x0F : c & 0x07;
-            size_t k = 1;
-            while (k <= need && i + k < n && (s[i + k] & 0xC0) == 0x80)
-                v = (v << 6) | (s[i + k++] & 0x3F);
-            const bool complete = need > 0 && k == need + 1;
-            const bool minimal =
-                (need == 2 && v >= 0x800) || (need == 3 && v >= 0x10000) || need == 1;
-            if (complete && minimal && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF))
-                cp = v;
-            len = complete ? k : std::max<size_t>(1, k);
-        }
-        if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
-            out.push_back(static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<wchar_t>(cp));
-        }
-        i += len;
-    }
-    return out;
-}
-
 // ---- name and path rules
 
 std::wstring apply_zip_name_rules(std::wstring name) {
@@ -510,7 +470,7 @@ uint32_t CZipReader::describe(int index, zip_entry_info& out) {
     zip_entry_info info;
     info.index = index;
     if (c.flags & k_flag_utf8) {
-        info.name = utf8_to_wide(c.name);
+        info.name = utf8_decode(c.name);
     } else if (m_platform.decode_ansi) {
         info.name = m_platform.decode_ansi(c.name);
     } else {

@@ -206,4 +206,3 @@ uint32_t plan_zip_target(const std::wstring& base_folder, const std::wstring& ta
 int64_t dos_to_filetime(uint16_t dos_date, uint16_t dos_time);
 int64_t unix_to_filetime(int64_t seconds);
 uint32_t zip_attributes(uint16_t made_by, uint32_t external_attributes);
-std::wstring utf8_to_wide(const std::string& bytes);

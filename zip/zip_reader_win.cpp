@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "util/text_util_win.h"
 #include "util/unique_handle.h"
 
 namespace {
@@ -47,17 +48,6 @@ private:
     HANDLE m_file;
 };
 
-std::wstring decode_ansi(const std::string& bytes) {
-    if (bytes.empty())
-        return {};
-    const int n =
-        ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(n > 0 ? n : 0, L'\0');
-    if (n > 0)
-        ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], n);
-    return text;
-}
-
 FILETIME to_filetime(int64_t value) {
     FILETIME ft;
     ft.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(value));
@@ -76,7 +66,7 @@ int64_t local_to_utc(int64_t local_time) {
 
 zip_platform windows_platform() {
     zip_platform p;
-    p.decode_ansi = decode_ansi;
+    p.decode_ansi = from_ansi;
     p.local_to_utc = local_to_utc;
     return p;
 }

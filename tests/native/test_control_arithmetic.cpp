@@ -439,8 +439,9 @@ TEST(WindowPlacement, SectionAndMaximisedSize) {
         EXPECT_EQ(c.h, h);
     }
     EXPECT_TRUE(appbar_state_auto_hide(1));
-    EXPECT_TRUE(appbar_state_auto_hide(3));
+    EXPECT_FALSE(appbar_state_auto_hide(3)) << "with always-on-top it is not auto-hide";
     EXPECT_FALSE(appbar_state_auto_hide(2));
+    EXPECT_FALSE(appbar_state_auto_hide(0));
 }
 
 TEST(Blur, BoxRadiusFromSigma) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/native/test_zip_writer.h"
+#include "util/text_util.h"
 
 namespace {
 
@@ -621,11 +622,12 @@ TEST(ZipReader, NamesAreDecodedByTheirFlag) {
     ASSERT_EQ(latin.reader.describe(0, info), ZR_OK);
     EXPECT_EQ(info.name, L"\xC7\xD1.txt");
 
-    EXPECT_EQ(utf8_to_wide("\xf0\x9f\x98\x80"), sizeof(wchar_t) == 2
-                                                    ? std::wstring(L"\xD83D\xDE00")
-                                                    : std::wstring(1, wchar_t(0x1F600)));
-    EXPECT_EQ(utf8_to_wide("\xed\xa0\x80"), L"\xFFFD"); // an encoded surrogate
-    EXPECT_EQ(utf8_to_wide("\xe2\x82"), L"\xFFFD");     // cut short
+    // Names decode as every other UTF-8 text: each maximal bad prefix is one U+FFFD.
+    EXPECT_EQ(utf8_decode("\xf0\x9f\x98\x80"), sizeof(wchar_t) == 2
+                                                   ? std::wstring(L"\xD83D\xDE00")
+                                                   : std::wstring(1, wchar_t(0x1F600)));
+    EXPECT_EQ(utf8_decode("\xed\xa0\x80"), L"\xFFFD\xFFFD\xFFFD"); // an encoded surrogate
+    EXPECT_EQ(utf8_decode("\xe2\x82"), L"\xFFFD");                 // cut short
 }
 
 TEST(ZipReader, AFailingSinkIsAWriteError) {

@@ -7,9 +7,10 @@
 #include <initializer_list>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-#include "app/framework_win.h"
+#include "framework/framework_win.h"
 #include "controls/gdi_button.h"
 #include "controls/gdiplus_bitmap_win.h"
 #include "controls/mac_progress_ctrl.h"
@@ -22,7 +23,7 @@
 #include "res/resource.h"
 #include "tests/win/alloc_limit.h"
 #include "util/unique_handle.h"
-#include "util/window_placement_win.h"
+#include "framework/window_placement_win.h"
 
 namespace {
 
@@ -854,6 +855,50 @@ TEST(ResizeCtrl, ControlsFollowAndComeBackExactly) {
             EXPECT_EQ(it.at.right, r.right);
             EXPECT_EQ(it.at.bottom, r.bottom);
         }
+    }
+}
+
+TEST(ResizeCtrl, OwnedWindowAndChildKeepTheirPlace) {
+    window_owner owner{make_parent(200, 100)};
+    ::SetWindowPos(owner.hwnd, nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    // Owned, top-level, without a sizing border of its own: the control adds and removes it.
+    window_owner owned{::CreateWindowExW(0, L"FenwaControlsTest", L"owned", WS_POPUP | WS_VISIBLE,
+                                         300, 200, 240, 160, owner.hwnd, nullptr, nullptr,
+                                         nullptr)};
+    window_owner child{::CreateWindowExW(0, L"FenwaControlsTest", L"", WS_CHILD | WS_VISIBLE, 20,
+                                         15, 80, 50, owner.hwnd, nullptr, nullptr, nullptr)};
+    ASSERT_TRUE(owned.hwnd && child.hwnd);
+    ASSERT_EQ(owner.hwnd, ::GetParent(owned.hwnd)) << "GetParent answers the owner";
+    auto client_origin = [](HWND hwnd) {
+        POINT p = {0, 0};
+        ::ClientToScreen(hwnd, &p);
+        return std::make_pair(p.x, p.y);
+    };
+    for (HWND hwnd : {owned.hwnd, child.hwnd}) {
+        const auto before = client_origin(hwnd);
+        CResizeCtrl resize;
+        ASSERT_TRUE(resize.Create(hwnd));
+        EXPECT_TRUE(::GetWindowLongW(hwnd, GWL_STYLE) & WS_THICKFRAME);
+        EXPECT_EQ(before, client_origin(hwnd)) << "border added around the client area";
+
+        // The control's own sizing from the bottom-right corner moves no other edge.
+        RECT w;
+        ::GetWindowRect(hwnd, &w);
+        ::SendMessageW(hwnd, WM_NCLBUTTONDOWN, HTBOTTOMRIGHT,
+                       MAKELPARAM(w.right - 1, w.bottom - 1));
+        ::SetCursorPos(w.right + 29, w.bottom + 19);
+        ::SendMessageW(hwnd, WM_MOUSEMOVE, 0, 0);
+        ::SendMessageW(hwnd, WM_LBUTTONUP, 0, 0);
+        RECT after;
+        ::GetWindowRect(hwnd, &after);
+        EXPECT_EQ(std::make_pair(w.left, w.top), std::make_pair(after.left, after.top));
+        EXPECT_EQ(std::make_pair(w.right + 30, w.bottom + 20),
+                  std::make_pair(after.right, after.bottom));
+        EXPECT_EQ(before, client_origin(hwnd));
+
+        ASSERT_TRUE(resize.Enable(false));
+        EXPECT_FALSE(::GetWindowLongW(hwnd, GWL_STYLE) & WS_THICKFRAME);
+        EXPECT_EQ(before, client_origin(hwnd)) << "border removed around the client area";
     }
 }
 

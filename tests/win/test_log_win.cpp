@@ -11,7 +11,9 @@
 #include "app/product_config.h"
 #include "log/sc_log.h"
 #include "tests/win/alloc_limit.h"
-#include "util/win_util.h"
+#include "util/file_util_win.h"
+#include "util/time_text.h"
+#include "util/time_text_win.h"
 
 namespace {
 

@@ -8,8 +8,9 @@
 #include "app/batch_script_win.h"
 #include "app/self_update.h"
 #include "app/url_scheme_win.h"
+#include "util/file_util_win.h"
+#include "util/text_util.h"
 #include "util/unique_handle.h"
-#include "util/win_util.h"
 
 namespace {
 

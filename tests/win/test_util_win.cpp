@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 
-#include "util/win_util.h"
-
 #include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "build_config.h"
+#include "util/file_util_win.h"
+#include "util/registry_util_win.h"
+#include "util/text_util.h"
+#include "util/text_util_win.h"
+#include "util/time_text.h"
+#include "util/time_text_win.h"
 #include "util/unique_handle.h"
+#include "util/window_util_win.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "util/win_util.h"
+#include "util/file_util_win.h"
 
 namespace {
 

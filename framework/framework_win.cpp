@@ -1,12 +1,13 @@
-#include "app/framework_win.h"
+#include "framework/framework_win.h"
 
 #include <iterator>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "util/file_util_win.h"
+#include "util/text_util.h"
 #include "util/unique_handle.h"
-#include "util/win_util.h"
 
 CWinApp* CWinApp::s_current = nullptr;
 
@@ -176,9 +177,10 @@ constexpr ULONGLONG k_queue_interval_ms = 30;
 constexpr ULONGLONG k_queue_slice_ms = 25;
 constexpr UINT_PTR k_queue_timer = 0xF3A1;
 
-std::mutex g_queues_mutex;
-// Few dialogs live at once: a list is enough. Pointers stay put while the list changes.
-std::vector<std::unique_ptr<ui_queue>> g_queues;
+// Never destroyed: a worker cut off by the end of the process may still be handing a call
+// over. Few dialogs live at once: a list is enough. Pointers stay put while the list changes.
+std::mutex& g_queues_mutex = *new std::mutex();
+std::vector<std::unique_ptr<ui_queue>>& g_queues = *new std::vector<std::unique_ptr<ui_queue>>();
 
 ui_queue* find_queue(HWND root) {
     for (const auto& q : g_queues)

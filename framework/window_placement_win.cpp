@@ -1,8 +1,8 @@
-#include "util/window_placement_win.h"
+#include "framework/window_placement_win.h"
 
 #include <shellapi.h>
 
-#include "app/framework_win.h"
+#include "framework/framework_win.h"
 
 void save_window_placement(HWND window, const std::wstring& prefix) {
     if (!window || !::IsWindowVisible(window) || ::IsIconic(window))
