@@ -18,9 +18,11 @@
 #include "launcher/release_statement.h"
 #include "launcher/update_journal_win.h"
 #include "util/hash_worker_win.h"
+#include "util/task_queue.h"
 #include "zip/unzip.h"
 
 struct RequestParam;
+class fetch_ahead;
 
 // Sent by the access-code dialog to the main window: wparam the code, lparam a
 // std::wstring* that receives the title key.
@@ -85,6 +87,13 @@ private:
     bool record_new_folders(const std::wstring& folder);
     bool back_up_entry(const entry_paths& p);
     uint32_t replace_launcher(ZipHandle zip, const entry_paths& p);
+    RequestParam archive_request(const FileInfo& entry, const entry_paths& p) const;
+    // Starts the downloads of the next entries that will need one (launcher/fetch_ahead.h).
+    void plan_downloads(size_t current, fetch_ahead& ahead);
+    // Unpacked files reach the disk on a thread of their own while the run goes on.
+    void flush_later(const std::wstring& path);
+    void wait_for_flushes_under(const std::wstring& target);
+    // Returns once everything unpacked so far is flushed.
     void flush_unpacked();
     // The steps a release key adds to one entry (launcher/signed_entry_win.cpp); each passes
     // when the run has no signed statement.
@@ -118,7 +127,9 @@ private:
 
     std::atomic<bool> m_worker_finished{false};
     std::unique_ptr<update_journal> m_journal;
-    std::vector<std::wstring> m_unpacked; // what this run unpacked, flushed before "Version"
+    task_queue m_flusher{64};             // flushes what this run unpacked, before "Version"
+    std::vector<std::wstring> m_flushing; // queued for it since its last drain
+    size_t m_next_to_plan = 0;            // the first entry plan_downloads has not looked at
     std::unique_ptr<release_statement> m_statement; // verified; only with a release key
     std::vector<size_t> m_signed_index;             // file-list entry -> its signed file
     std::unique_ptr<hash_worker> m_hasher;
