@@ -150,7 +150,7 @@ int CZekLauncherDlg::download_server_files() {
     // Archives fetched for entries that then did not need them (or after a failure) go.
     for (const RequestParam& left : ahead.finish())
         delete_file(left.download_file);
-    m_flusher.drain();
+    flush_unpacked();
 
     const std::wstring total = format_text(L"\n%s : %d", load_string(IDS_SUM_TOTAL).c_str(), n);
     const std::wstring patched = format_text(L"  %s : %d", load_string(IDS_SUM_PATCHED).c_str(),
@@ -301,9 +301,9 @@ void CZekLauncherDlg::plan_downloads(size_t current, fetch_ahead& ahead) {
 }
 
 void CZekLauncherDlg::flush_later(const std::wstring& path) {
-    m_flushing.push_back(path);
+    m_flushing.emplace_back(m_flush_posted++, path);
     m_flusher.post(
-        [path] {
+        [this, path] {
             if (is_folder(path)) {
                 std::vector<std::wstring> files;
                 list_files(path, L"*", L"", false, L"", false, files, true);
@@ -312,16 +312,19 @@ void CZekLauncherDlg::flush_later(const std::wstring& path) {
             } else {
                 flush_file(path);
             }
+            ++m_flushed;
         },
         1);
 }
 
 void CZekLauncherDlg::wait_for_flushes_under(const std::wstring& target) {
-    // A file being flushed is open: unpacking over it would fail.
-    for (const std::wstring& queued : m_flushing)
-        if (path_within(queued, target) || path_within(target, queued)) {
-            m_flusher.drain();
-            m_flushing.clear();
+    // A file being flushed is open: unpacking over it would fail. The queue runs in order,
+    // so whatever it has done is dropped from the front.
+    while (!m_flushing.empty() && m_flushing.front().first < m_flushed)
+        m_flushing.pop_front();
+    for (const auto& queued : m_flushing)
+        if (path_within(queued.second, target) || path_within(target, queued.second)) {
+            flush_unpacked();
             return;
         }
 }

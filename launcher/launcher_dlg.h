@@ -127,9 +127,11 @@ private:
 
     std::atomic<bool> m_worker_finished{false};
     std::unique_ptr<update_journal> m_journal;
-    task_queue m_flusher{64};             // flushes what this run unpacked, before "Version"
-    std::vector<std::wstring> m_flushing; // queued for it since its last drain
-    size_t m_next_to_plan = 0;            // the first entry plan_downloads has not looked at
+    task_queue m_flusher{64}; // flushes what this run unpacked, before "Version"
+    std::deque<std::pair<size_t, std::wstring>> m_flushing; // queued for it: number, path
+    size_t m_flush_posted = 0;
+    std::atomic<size_t> m_flushed{0}; // tasks it has run
+    size_t m_next_to_plan = 0;        // the first entry plan_downloads has not looked at
     std::unique_ptr<release_statement> m_statement; // verified; only with a release key
     std::vector<size_t> m_signed_index;             // file-list entry -> its signed file
     std::unique_ptr<hash_worker> m_hasher;
