@@ -37,8 +37,7 @@ int CZekLauncherDlg::download_server_files() {
     m_progress.SetRange(0, n);
     m_progress.SetPos(0);
 
-    // Only an unsigned run fetches ahead: a signed archive is hashed as it arrives.
-    fetch_ahead ahead(request_url, m_statement ? 0 : k_fetch_threads);
+    fetch_ahead ahead(request_url, k_fetch_threads);
     m_next_to_plan = 0;
     int identical_count = 0;
     int fail_count = 0;
@@ -81,14 +80,15 @@ int CZekLauncherDlg::download_server_files() {
             break;
         }
 
-        if (!m_statement)
-            plan_downloads(static_cast<size_t>(i), ahead);
+        plan_downloads(static_cast<size_t>(i), ahead);
         RequestParam param = archive_request(entry, p);
         if (!ahead.take(static_cast<size_t>(i), param)) {
             arm_signed_download(param);
             request_url(param);
         }
         if (param.status != 200) {
+            // An error page written in the archive's place is no archive.
+            delete_file(p.downloaded_archive);
             SCLOG(3, fn, L"%serror = %d", prefix.c_str(), param.status);
             // A local failure (the file could not be written, a bound was passed, the
             // connection broke) says what it was; an HTTP status speaks for itself.
@@ -150,6 +150,7 @@ int CZekLauncherDlg::download_server_files() {
     // Archives fetched for entries that then did not need them (or after a failure) go.
     for (const RequestParam& left : ahead.finish())
         delete_file(left.download_file);
+    m_early_digests.clear();
     flush_unpacked();
 
     const std::wstring total = format_text(L"\n%s : %d", load_string(IDS_SUM_TOTAL).c_str(), n);
@@ -292,11 +293,15 @@ void CZekLauncherDlg::plan_downloads(size_t current, fetch_ahead& ahead) {
         const bool identical =
             static_cast<int64_t>(get_path_size(p.local_file)) == entry.size &&
             get_file_version_string(p.local_file, L"FileVersion") == entry.version;
-        if (!clear || identical || ahead.started(j))
+        // An archive entry's download lands where its own identical test looks: it is
+        // fetched in its turn.
+        if (!clear || identical || p.is_archive || ahead.started(j))
             continue;
         if (!record_new_folders(p.local_folder) || !record_added(p.downloaded_archive))
             return; // the entry's own turn reports it
-        ahead.start(j, archive_request(entry, p));
+        RequestParam param = archive_request(entry, p);
+        arm_early_signed_download(param);
+        ahead.start(j, std::move(param));
     }
 }
 

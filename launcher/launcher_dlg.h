@@ -4,6 +4,7 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 #include <string>
@@ -99,6 +100,8 @@ private:
     // when the run has no signed statement.
     bool signed_identical(size_t index, const entry_paths& p, const std::wstring& prefix);
     void arm_signed_download(RequestParam& param);
+    // The same for an archive fetched ahead: hashed on the fetching thread as it arrives.
+    void arm_early_signed_download(RequestParam& param);
     bool signed_archive_matches(size_t index, const entry_paths& p, const std::wstring& prefix);
     std::function<void(const std::wstring&)> signed_unpack_observer();
     bool signed_install_matches(size_t index, const entry_paths& p, const std::wstring& prefix);
@@ -135,4 +138,12 @@ private:
     std::unique_ptr<release_statement> m_statement; // verified; only with a release key
     std::vector<size_t> m_signed_index;             // file-list entry -> its signed file
     std::unique_ptr<hash_worker> m_hasher;
+    struct early_digest {
+        sha256_hash hash;
+        uint64_t size = 0;
+        bool ok = true;
+    };
+    // Archives fetched ahead in a signed run, by their path; touched by the fetching thread
+    // only until the entry takes its download.
+    std::map<std::wstring, std::shared_ptr<early_digest>> m_early_digests;
 };
