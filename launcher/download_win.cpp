@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "app/product_config.h"
+#include "launcher/fetch_ahead.h"
 #include "launcher/launcher_dlg.h"
 #include "launcher/update_journal_win.h"
 #include "log/sc_log.h"
@@ -10,6 +11,15 @@
 #include "util/text_util.h"
 #include "util/text_util_win.h"
 #include "zip/unzip.h"
+
+namespace {
+
+// Downloads at most this far ahead of the entry being unpacked, on this many threads: the
+// requests' waiting overlaps, and few archives are on the disk at once.
+constexpr size_t k_fetch_depth = 4;
+constexpr size_t k_fetch_threads = 3;
+
+} // namespace
 
 int CZekLauncherDlg::download_server_files() {
     const wchar_t* fn = L"CZekLauncherDlg::download_server_files";
@@ -29,6 +39,8 @@ int CZekLauncherDlg::download_server_files() {
     m_progress.SetRange(0, n);
     m_progress.SetPos(0);
 
+    fetch_ahead ahead(request_url, k_fetch_threads);
+    m_next_to_plan = 0;
     int identical_count = 0;
     int fail_count = 0;
     for (int i = 0; i < n; ++i) {
@@ -70,18 +82,15 @@ int CZekLauncherDlg::download_server_files() {
             break;
         }
 
-        RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1, {}, L"",
-                           p.downloaded_archive);
-        param.path = p.server_path;
-        // An archive is hardly larger than what it holds (deflate adds at most a few bytes
-        // per block; an archive entry is listed with its own size): more is not this file.
-        if (entry.size >= 0)
-            param.limits.max_download_bytes =
-                std::min<uint64_t>(param.limits.max_download_bytes,
-                                   static_cast<uint64_t>(entry.size) + entry.size / 8 + (1u << 20));
-        arm_signed_download(param);
-        request_url(param);
+        plan_downloads(static_cast<size_t>(i), ahead);
+        RequestParam param = archive_request(entry, p);
+        if (!ahead.take(static_cast<size_t>(i), param)) {
+            arm_signed_download(param);
+            request_url(param);
+        }
         if (param.status != 200) {
+            // An error page written in the archive's place is no archive.
+            delete_file(p.downloaded_archive);
             SCLOG(3, fn, L"%serror = %d", prefix.c_str(), param.status);
             // A local failure (the file could not be written, a bound was passed, the
             // connection broke) says what it was; an HTTP status speaks for itself.
@@ -108,6 +117,7 @@ int CZekLauncherDlg::download_server_files() {
             break;
         }
 
+        wait_for_flushes_under(p.target);
         uint32_t code = 0;
         if (is_self)
             code = replace_launcher(zip, p);
@@ -130,7 +140,7 @@ int CZekLauncherDlg::download_server_files() {
 
         ReleaseZip(zip);
         delete_file(p.downloaded_archive);
-        m_unpacked.push_back(p.is_launcher_archive ? p.target + L"_" : p.target);
+        flush_later(p.is_launcher_archive ? p.target + L"_" : p.target);
         if (!signed_install_matches(static_cast<size_t>(i), p, prefix)) {
             ++fail_count;
             continue;
@@ -138,6 +148,12 @@ int CZekLauncherDlg::download_server_files() {
         SCLOG(0, fn, L"%sdownload and unzip success.", prefix.c_str());
         m_log_view.AddLine(k_colour_normal, L"success");
     }
+
+    // Archives fetched for entries that then did not need them (or after a failure) go.
+    for (const RequestParam& left : ahead.finish())
+        delete_file(left.download_file);
+    m_early_digests.clear();
+    flush_unpacked();
 
     const std::wstring total = format_text(L"\n%s : %d", load_string(IDS_SUM_TOTAL).c_str(), n);
     const std::wstring patched = format_text(L"  %s : %d", load_string(IDS_SUM_PATCHED).c_str(),
@@ -237,15 +253,90 @@ uint32_t CZekLauncherDlg::replace_launcher(ZipHandle zip, const entry_paths& p) 
     return 0;
 }
 
-void CZekLauncherDlg::flush_unpacked() {
-    for (const std::wstring& path : m_unpacked) {
-        if (is_folder(path)) {
-            std::vector<std::wstring> files;
-            list_files(path, L"*", L"", false, L"", false, files, true);
-            for (const auto& f : files)
-                flush_file(f);
-        } else {
-            flush_file(path);
-        }
+RequestParam CZekLauncherDlg::archive_request(const FileInfo& entry, const entry_paths& p) const {
+    RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1, {}, L"",
+                       p.downloaded_archive);
+    param.path = p.server_path;
+    // An archive is hardly larger than what it holds (deflate adds at most a few bytes per
+    // block; an archive entry is listed with its own size): more is not this file.
+    if (entry.size >= 0)
+        param.limits.max_download_bytes =
+            std::min<uint64_t>(param.limits.max_download_bytes,
+                               static_cast<uint64_t>(entry.size) + entry.size / 8 + (1u << 20));
+    return param;
+}
+
+void CZekLauncherDlg::plan_downloads(size_t current, fetch_ahead& ahead) {
+    // Entry `current` is being fetched now; the next few that will want their archive are
+    // fetched beside it. The entries in between must not touch where an early download goes
+    // (an earlier folder moved into the backup, a duplicate name): such an entry waits for
+    // its turn. Every place is recorded in the journal before the download creates it.
+    const std::wstring program_folder = g_product.program_folder();
+    const size_t n = m_filelist.size();
+    const size_t end = std::min(n, current + 1 + k_fetch_depth);
+    std::vector<entry_paths> before;
+    for (size_t j = current; j < end; ++j) {
+        const FileInfo& entry = m_filelist[j];
+        if (!is_safe_filelist_name(entry.name))
+            continue;
+        const entry_paths p = derive_entry_paths(entry, program_folder, m_local_version,
+                                                 g_product.download_path(), m_server_version);
+        const bool planned = j <= current || j < m_next_to_plan;
+        bool clear = true;
+        for (const entry_paths& b : before)
+            for (const std::wstring* place : {&b.local_item, &b.target, &b.downloaded_archive})
+                if (path_within(p.downloaded_archive, *place) ||
+                    path_within(p.local_folder, *place))
+                    clear = false;
+        before.push_back(p);
+        if (planned)
+            continue;
+        m_next_to_plan = j + 1;
+        const bool identical =
+            static_cast<int64_t>(get_path_size(p.local_file)) == entry.size &&
+            get_file_version_string(p.local_file, L"FileVersion") == entry.version;
+        // An archive entry's download lands where its own identical test looks: it is
+        // fetched in its turn.
+        if (!clear || identical || p.is_archive || ahead.started(j))
+            continue;
+        if (!record_new_folders(p.local_folder) || !record_added(p.downloaded_archive))
+            return; // the entry's own turn reports it
+        RequestParam param = archive_request(entry, p);
+        arm_early_signed_download(param);
+        ahead.start(j, std::move(param));
     }
+}
+
+void CZekLauncherDlg::flush_later(const std::wstring& path) {
+    m_flushing.emplace_back(m_flush_posted++, path);
+    m_flusher.post(
+        [this, path] {
+            if (is_folder(path)) {
+                std::vector<std::wstring> files;
+                list_files(path, L"*", L"", false, L"", false, files, true);
+                for (const auto& f : files)
+                    flush_file(f);
+            } else {
+                flush_file(path);
+            }
+            ++m_flushed;
+        },
+        1);
+}
+
+void CZekLauncherDlg::wait_for_flushes_under(const std::wstring& target) {
+    // A file being flushed is open: unpacking over it would fail. The queue runs in order,
+    // so whatever it has done is dropped from the front.
+    while (!m_flushing.empty() && m_flushing.front().first < m_flushed)
+        m_flushing.pop_front();
+    for (const auto& queued : m_flushing)
+        if (path_within(queued.second, target) || path_within(target, queued.second)) {
+            flush_unpacked();
+            return;
+        }
+}
+
+void CZekLauncherDlg::flush_unpacked() {
+    m_flusher.drain();
+    m_flushing.clear();
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 #include <string>
@@ -18,9 +19,11 @@
 #include "launcher/release_statement.h"
 #include "launcher/update_journal_win.h"
 #include "util/hash_worker_win.h"
+#include "util/task_queue.h"
 #include "zip/unzip.h"
 
 struct RequestParam;
+class fetch_ahead;
 
 // Sent by the access-code dialog to the main window: wparam the code, lparam a
 // std::wstring* that receives the title key.
@@ -85,11 +88,20 @@ private:
     bool record_new_folders(const std::wstring& folder);
     bool back_up_entry(const entry_paths& p);
     uint32_t replace_launcher(ZipHandle zip, const entry_paths& p);
+    RequestParam archive_request(const FileInfo& entry, const entry_paths& p) const;
+    // Starts the downloads of the next entries that will need one (launcher/fetch_ahead.h).
+    void plan_downloads(size_t current, fetch_ahead& ahead);
+    // Unpacked files reach the disk on a thread of their own while the run goes on.
+    void flush_later(const std::wstring& path);
+    void wait_for_flushes_under(const std::wstring& target);
+    // Returns once everything unpacked so far is flushed.
     void flush_unpacked();
     // The steps a release key adds to one entry (launcher/signed_entry_win.cpp); each passes
     // when the run has no signed statement.
     bool signed_identical(size_t index, const entry_paths& p, const std::wstring& prefix);
     void arm_signed_download(RequestParam& param);
+    // The same for an archive fetched ahead: hashed on the fetching thread as it arrives.
+    void arm_early_signed_download(RequestParam& param);
     bool signed_archive_matches(size_t index, const entry_paths& p, const std::wstring& prefix);
     std::function<void(const std::wstring&)> signed_unpack_observer();
     bool signed_install_matches(size_t index, const entry_paths& p, const std::wstring& prefix);
@@ -118,8 +130,20 @@ private:
 
     std::atomic<bool> m_worker_finished{false};
     std::unique_ptr<update_journal> m_journal;
-    std::vector<std::wstring> m_unpacked; // what this run unpacked, flushed before "Version"
+    task_queue m_flusher{64}; // flushes what this run unpacked, before "Version"
+    std::deque<std::pair<size_t, std::wstring>> m_flushing; // queued for it: number, path
+    size_t m_flush_posted = 0;
+    std::atomic<size_t> m_flushed{0}; // tasks it has run
+    size_t m_next_to_plan = 0;        // the first entry plan_downloads has not looked at
     std::unique_ptr<release_statement> m_statement; // verified; only with a release key
     std::vector<size_t> m_signed_index;             // file-list entry -> its signed file
     std::unique_ptr<hash_worker> m_hasher;
+    struct early_digest {
+        sha256_hash hash;
+        uint64_t size = 0;
+        bool ok = true;
+    };
+    // Archives fetched ahead in a signed run, by their path; touched by the fetching thread
+    // only until the entry takes its download.
+    std::map<std::wstring, std::shared_ptr<early_digest>> m_early_digests;
 };

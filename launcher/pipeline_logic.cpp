@@ -70,6 +70,19 @@ bool ends_with(const std::wstring& text, const std::wstring& tail) {
 
 } // namespace
 
+bool path_within(const std::wstring& inner, const std::wstring& outer) {
+    auto plain = [](const std::wstring& path) {
+        std::wstring p = to_lower(replace_all(path, L"/", L"\\"));
+        while (!p.empty() && p.back() == L'\\')
+            p.pop_back();
+        return p;
+    };
+    const std::wstring in = plain(inner);
+    const std::wstring out = plain(outer);
+    return !out.empty() && in.compare(0, out.size(), out) == 0 &&
+           (in.size() == out.size() || in[out.size()] == L'\\');
+}
+
 entry_paths derive_entry_paths(const FileInfo& entry, const std::wstring& program_folder,
                                const std::wstring& local_version, const std::wstring& download_path,
                                const std::wstring& server_version) {

@@ -53,6 +53,9 @@ entry_paths derive_entry_paths(const FileInfo& entry, const std::wstring& progra
                                const std::wstring& local_version, const std::wstring& download_path,
                                const std::wstring& server_version);
 
+// Whether `inner` is `outer` or lies inside it (case-insensitive; "\" and "/" alike).
+bool path_within(const std::wstring& inner, const std::wstring& outer);
+
 // ---- remote-access parameter
 
 struct params_steps {

@@ -76,6 +76,7 @@ bool CZekLauncherDlg::signed_identical(size_t index, const entry_paths& p,
 void CZekLauncherDlg::arm_signed_download(RequestParam& param) {
     if (!m_statement)
         return;
+    m_early_digests.erase(param.download_file);
     if (!m_hasher)
         m_hasher.reset(new hash_worker);
     // The listed size, which is the signed one, bounds the download already. A little more
@@ -93,7 +94,17 @@ bool CZekLauncherDlg::signed_archive_matches(size_t index, const entry_paths& p,
     sha256_digest digest{};
     uint64_t size = 0;
     std::wstring problem;
-    if (!m_hasher->end_stream(digest, size))
+    // An archive fetched ahead was hashed on its own thread as it arrived.
+    const auto early = m_early_digests.find(p.downloaded_archive);
+    bool hashed = false;
+    if (early != m_early_digests.end()) {
+        hashed = early->second->ok && early->second->hash.finish(digest);
+        size = early->second->size;
+        m_early_digests.erase(early);
+    } else {
+        hashed = m_hasher->end_stream(digest, size);
+    }
+    if (!hashed)
         problem = p.server_path + L" could not be hashed";
     else if (size != f.archive_size || digest != f.archive_digest)
         problem = mismatch_text(p.server_path, size, digest, f.archive_size, f.archive_digest);
@@ -103,6 +114,21 @@ bool CZekLauncherDlg::signed_archive_matches(size_t index, const entry_paths& p,
     delete_file(p.downloaded_archive);
     signed_failure(prefix, problem);
     return false;
+}
+
+void CZekLauncherDlg::arm_early_signed_download(RequestParam& param) {
+    if (!m_statement)
+        return;
+    if (!m_hasher)
+        m_hasher.reset(new hash_worker); // the unpacked files are hashed there all the same
+    std::shared_ptr<early_digest> digest(new (std::nothrow) early_digest);
+    if (!digest)
+        return; // unhashed, so it fails its check: never installed unchecked
+    m_early_digests[param.download_file] = digest;
+    param.on_download_bytes = [digest](const char* data, size_t size) {
+        digest->ok = digest->ok && digest->hash.update(data, size);
+        digest->size += size;
+    };
 }
 
 std::function<void(const std::wstring&)> CZekLauncherDlg::signed_unpack_observer() {

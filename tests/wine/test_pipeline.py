@@ -180,6 +180,8 @@ class RollbackAfterAMissingArchive(Scenario):
         self.assertEqual(old_readme, self.p.installed("readme.txt"))
         self.assertEqual(old_engine, self.p.installed("bin/engine.dat"))
         self.assertEqual(b"plugin a old", self.p.installed("plugin/a.txt"))
+        self.assertFalse(os.path.exists(os.path.join(self.p.program_folder, "bin", "engine.dat.zip")),
+                         "the 404 page is not left in the archive's place")
         self.assertEqual("4.0", self.p.installed_version(), "Version untouched after a rollback")
         self.assert_no_backup("4.0")
         self.assert_host_started(self.p.host_starts(wait_for=4), "-i")
