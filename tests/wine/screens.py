@@ -31,6 +31,8 @@ SHOTS = ("start", "downloading", "failure", "rollback", "maximised", "about", "c
 CODE_BOX, CONNECT, NOTICE, WARNING, CLOSE = 1011, 1, 1010, 1013, 1014
 TITLE, STATUS, COUNT = 1004, 1005, 1006
 IDS_NOTICE, IDS_CODE_INSTRUCTION = 102, 139
+# Every line the status label shows besides file names: the steps and their failures.
+STATUS_LINES = (106, 121, 122, 123, 124, 127, 129, 133)
 
 
 # ---- PNG reading (8-bit RGB or RGBA, as ImageMagick writes them)
@@ -311,6 +313,8 @@ class Screens:
         # How wide the main window's notice should come out: bold at 10 points.
         self.info["notice.extent"] = {
             weight: self.extent(IDS_NOTICE, "MS Shell Dlg", 10, weight) for weight in (400, 700)}
+        self.info["status.extent"] = {
+            sid: self.extent(sid, "MS Shell Dlg", 9, 400) for sid in STATUS_LINES}
         shots = {"start": self.shot_start_and_about, "downloading": self.shot_downloading,
                  "failure": self.shot_failure, "rollback": self.shot_rollback,
                  "code": self.shot_code_dialog}

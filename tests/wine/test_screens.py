@@ -115,6 +115,13 @@ class TextsFit:
                                        ("start.%d" % screens.COUNT, face, ("bottom", "left"))):
             self.assert_fits(pic, self.local(self.info[key], "start"), background, edges, key)
 
+    def test_status_lines_fit_whole(self):
+        """The status label ends a line too long for it in an ellipsis: none of its own lines
+        may be that long."""
+        l, _, r, _ = self.info["start.%d" % screens.STATUS]
+        for sid, (advance, _, _) in self.info["status.extent"].items():
+            self.assertLessEqual(advance, r - l, "string %d" % sid)
+
     def test_texts_fit_the_code_dialog(self):
         pic = self.picture("code-invalid")  # the warning shows
         for control in (screens.NOTICE, screens.WARNING):
@@ -175,7 +182,7 @@ class Screenshots(TextsFit, unittest.TestCase):
 
     def test_start(self):
         pic = self.picture("start")
-        self.assertEqual((320, 140), (pic.width, pic.height))
+        self.assertEqual((360, 140), (pic.width, pic.height))
         self.assert_frame(pic)
         # An empty bar: only the track, in the shadow colour.
         for f in (0.1, 0.5, 0.9):
@@ -207,9 +214,9 @@ class Screenshots(TextsFit, unittest.TestCase):
         self.assert_frame(pic)
         l, t, r, b = self.info["maximised.progress"]
         self.assertEqual(pic.width - 10, r, "the bar follows the right edge")
-        self.assertEqual(self.info["start.close"][2] - 480 + pic.width - 320,
+        self.assertEqual(self.info["start.close"][2] - 460 + pic.width - 360,
                          self.info["maximised.close"][2], "the close button follows the corner")
-        self.assertEqual((480, 442, 800, 582), self.info["restored"])
+        self.assertEqual((460, 442, 820, 582), self.info["restored"])
         self.assertEqual(self.info["start.progress"], self.info["restored.progress"])
         self.assertEqual(self.info["start.close"], self.info["restored.close"])
 
