@@ -41,6 +41,7 @@ int CZekLauncherDlg::download_server_files() {
 
     fetch_ahead ahead(request_url, k_fetch_threads);
     m_next_to_plan = 0;
+    m_ready_folders.clear();
     int identical_count = 0;
     int fail_count = 0;
     for (int i = 0; i < n; ++i) {
@@ -62,8 +63,10 @@ int CZekLauncherDlg::download_server_files() {
 
         const entry_paths p = derive_entry_paths(entry, program_folder, m_local_version,
                                                  g_product.download_path(), m_server_version);
+        // An entry fetched ahead was found to differ, and nothing before it touched its place.
+        const bool early = ahead.started(static_cast<size_t>(i));
         const bool identical =
-            static_cast<int64_t>(get_path_size(p.local_file)) == entry.size &&
+            !early && static_cast<int64_t>(get_path_size(p.local_file)) == entry.size &&
             get_file_version_string(p.local_file, L"FileVersion") == entry.version &&
             signed_identical(static_cast<size_t>(i), p, prefix);
         if (identical) {
@@ -75,7 +78,7 @@ int CZekLauncherDlg::download_server_files() {
 
         const bool is_self = p.file_name == g_product.program_name() + L".exe";
         if (!record_new_folders(p.local_folder) || (!is_self && !back_up_entry(p)) ||
-            !record_added(p.downloaded_archive)) {
+            (!early && !record_added(p.downloaded_archive))) {
             SCLOG(3, fn, L"%supdate journal could not be written.", prefix.c_str());
             m_log_view.AddLine(k_colour_failure, L"%s", load_string(IDS_DOWNLOAD_FAIL).c_str());
             ++fail_count;
@@ -193,10 +196,21 @@ bool CZekLauncherDlg::journal_ready() {
 bool CZekLauncherDlg::record_added(const std::wstring& path) {
     if (path_exists(path))
         return true;
+    return record_absent(path);
+}
+
+bool CZekLauncherDlg::record_absent(const std::wstring& path) {
     return journal_ready() && m_journal->record_add(relative(path));
 }
 
+bool CZekLauncherDlg::folder_ready(const std::wstring& folder) const {
+    return m_ready_folders.count(to_lower(folder)) != 0;
+}
+
 bool CZekLauncherDlg::record_new_folders(const std::wstring& folder) {
+    // Each look-up costs a trip to the file system; most entries share their folder.
+    if (folder_ready(folder))
+        return true;
     // Only the topmost folder that does not exist yet is recorded: removing it removes the
     // ones below.
     std::wstring top;
@@ -209,15 +223,18 @@ bool CZekLauncherDlg::record_new_folders(const std::wstring& folder) {
     }
     if (!top.empty() && !(journal_ready() && m_journal->record_add(top)))
         return false;
-    ensure_folder(folder);
+    if (ensure_folder(folder))
+        m_ready_folders.insert(to_lower(folder));
     return true;
 }
 
 bool CZekLauncherDlg::back_up_entry(const entry_paths& p) {
     if (!path_exists(p.local_item))
-        return record_added(p.local_item);
-    if (!p.is_archive)
-        ensure_folder(p.backup_folder);
+        return record_absent(p.local_item);
+    if (p.is_archive)
+        m_ready_folders.clear(); // a folder and what is below it move away
+    else if (!folder_ready(p.backup_folder) && ensure_folder(p.backup_folder))
+        m_ready_folders.insert(to_lower(p.backup_folder));
     if (!journal_ready() ||
         !m_journal->record_move(relative(p.local_item), relative(p.backup_item)))
         return false;
