@@ -18,6 +18,14 @@ namespace {
 // requests' waiting overlaps, and few archives are on the disk at once.
 constexpr size_t k_fetch_depth = 4;
 constexpr size_t k_fetch_threads = 3;
+// A small file's archive is kept in memory, not written, read back and deleted: for a
+// release of many small files those trips to the disk cost more than the unpacking.
+constexpr int64_t k_memory_download_max = 256 * 1024;
+
+bool fetched_to_memory(const FileInfo& entry, const entry_paths& p) {
+    return !p.is_archive && !p.is_launcher_archive && entry.size >= 0 &&
+           entry.size <= k_memory_download_max && p.file_name != g_product.program_name() + L".exe";
+}
 
 } // namespace
 
@@ -41,6 +49,7 @@ int CZekLauncherDlg::download_server_files() {
 
     fetch_ahead ahead(request_url, k_fetch_threads);
     m_next_to_plan = 0;
+    m_ready_folders.clear();
     int identical_count = 0;
     int fail_count = 0;
     for (int i = 0; i < n; ++i) {
@@ -62,8 +71,10 @@ int CZekLauncherDlg::download_server_files() {
 
         const entry_paths p = derive_entry_paths(entry, program_folder, m_local_version,
                                                  g_product.download_path(), m_server_version);
+        // An entry fetched ahead was found to differ, and nothing before it touched its place.
+        const bool early = ahead.started(static_cast<size_t>(i));
         const bool identical =
-            static_cast<int64_t>(get_path_size(p.local_file)) == entry.size &&
+            !early && static_cast<int64_t>(get_path_size(p.local_file)) == entry.size &&
             get_file_version_string(p.local_file, L"FileVersion") == entry.version &&
             signed_identical(static_cast<size_t>(i), p, prefix);
         if (identical) {
@@ -74,8 +85,9 @@ int CZekLauncherDlg::download_server_files() {
         }
 
         const bool is_self = p.file_name == g_product.program_name() + L".exe";
+        const bool in_memory = fetched_to_memory(entry, p);
         if (!record_new_folders(p.local_folder) || (!is_self && !back_up_entry(p)) ||
-            !record_added(p.downloaded_archive)) {
+            (!early && !in_memory && !record_added(p.downloaded_archive))) {
             SCLOG(3, fn, L"%supdate journal could not be written.", prefix.c_str());
             m_log_view.AddLine(k_colour_failure, L"%s", load_string(IDS_DOWNLOAD_FAIL).c_str());
             ++fail_count;
@@ -90,7 +102,8 @@ int CZekLauncherDlg::download_server_files() {
         }
         if (param.status != 200) {
             // An error page written in the archive's place is no archive.
-            delete_file(p.downloaded_archive);
+            if (!in_memory)
+                delete_file(p.downloaded_archive);
             SCLOG(3, fn, L"%serror = %d", prefix.c_str(), param.status);
             // A local failure (the file could not be written, a bound was passed, the
             // connection broke) says what it was; an HTTP status speaks for itself.
@@ -107,7 +120,8 @@ int CZekLauncherDlg::download_server_files() {
             continue;
         }
 
-        ZipHandle zip = OpenZip(p.downloaded_archive);
+        ZipHandle zip = in_memory ? OpenZipMemory(std::move(param.download_bytes))
+                                  : OpenZip(p.downloaded_archive);
         if (!zip) {
             const std::wstring text =
                 format_text(L"OpenZip() failed. %s", p.downloaded_archive.c_str());
@@ -139,7 +153,8 @@ int CZekLauncherDlg::download_server_files() {
         }
 
         ReleaseZip(zip);
-        delete_file(p.downloaded_archive);
+        if (!in_memory)
+            delete_file(p.downloaded_archive);
         flush_later(p.is_launcher_archive ? p.target + L"_" : p.target);
         if (!signed_install_matches(static_cast<size_t>(i), p, prefix)) {
             ++fail_count;
@@ -193,10 +208,21 @@ bool CZekLauncherDlg::journal_ready() {
 bool CZekLauncherDlg::record_added(const std::wstring& path) {
     if (path_exists(path))
         return true;
+    return record_absent(path);
+}
+
+bool CZekLauncherDlg::record_absent(const std::wstring& path) {
     return journal_ready() && m_journal->record_add(relative(path));
 }
 
+bool CZekLauncherDlg::folder_ready(const std::wstring& folder) const {
+    return m_ready_folders.count(to_lower(folder)) != 0;
+}
+
 bool CZekLauncherDlg::record_new_folders(const std::wstring& folder) {
+    // Each look-up costs a trip to the file system; most entries share their folder.
+    if (folder_ready(folder))
+        return true;
     // Only the topmost folder that does not exist yet is recorded: removing it removes the
     // ones below.
     std::wstring top;
@@ -209,15 +235,18 @@ bool CZekLauncherDlg::record_new_folders(const std::wstring& folder) {
     }
     if (!top.empty() && !(journal_ready() && m_journal->record_add(top)))
         return false;
-    ensure_folder(folder);
+    if (ensure_folder(folder))
+        m_ready_folders.insert(to_lower(folder));
     return true;
 }
 
 bool CZekLauncherDlg::back_up_entry(const entry_paths& p) {
     if (!path_exists(p.local_item))
-        return record_added(p.local_item);
-    if (!p.is_archive)
-        ensure_folder(p.backup_folder);
+        return record_absent(p.local_item);
+    if (p.is_archive)
+        m_ready_folders.clear(); // a folder and what is below it move away
+    else if (!folder_ready(p.backup_folder) && ensure_folder(p.backup_folder))
+        m_ready_folders.insert(to_lower(p.backup_folder));
     if (!journal_ready() ||
         !m_journal->record_move(relative(p.local_item), relative(p.backup_item)))
         return false;
@@ -257,6 +286,10 @@ RequestParam CZekLauncherDlg::archive_request(const FileInfo& entry, const entry
     RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1, {}, L"",
                        p.downloaded_archive);
     param.path = p.server_path;
+    if (fetched_to_memory(entry, p)) {
+        param.download_file.clear();
+        param.download_to_memory = true;
+    }
     // An archive is hardly larger than what it holds (deflate adds at most a few bytes per
     // block; an archive entry is listed with its own size): more is not this file.
     if (entry.size >= 0)
@@ -299,7 +332,8 @@ void CZekLauncherDlg::plan_downloads(size_t current, fetch_ahead& ahead) {
         // fetched in its turn.
         if (!clear || identical || p.is_archive || ahead.started(j))
             continue;
-        if (!record_new_folders(p.local_folder) || !record_added(p.downloaded_archive))
+        if (!record_new_folders(p.local_folder) ||
+            (!fetched_to_memory(entry, p) && !record_added(p.downloaded_archive)))
             return; // the entry's own turn reports it
         RequestParam param = archive_request(entry, p);
         arm_early_signed_download(param);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 #include <string>
 
@@ -85,6 +86,8 @@ private:
     std::wstring relative(const std::wstring& path) const;
     bool journal_ready();
     bool record_added(const std::wstring& path);
+    bool record_absent(const std::wstring& path); // known not to exist
+    bool folder_ready(const std::wstring& folder) const;
     bool record_new_folders(const std::wstring& folder);
     bool back_up_entry(const entry_paths& p);
     uint32_t replace_launcher(ZipHandle zip, const entry_paths& p);
@@ -133,8 +136,9 @@ private:
     task_queue m_flusher{64}; // flushes what this run unpacked, before "Version"
     std::deque<std::pair<size_t, std::wstring>> m_flushing; // queued for it: number, path
     size_t m_flush_posted = 0;
-    std::atomic<size_t> m_flushed{0}; // tasks it has run
-    size_t m_next_to_plan = 0;        // the first entry plan_downloads has not looked at
+    std::atomic<size_t> m_flushed{0};       // tasks it has run
+    std::set<std::wstring> m_ready_folders; // lower case; known to exist in this step
+    size_t m_next_to_plan = 0;              // the first entry plan_downloads has not looked at
     std::unique_ptr<release_statement> m_statement; // verified; only with a release key
     std::vector<size_t> m_signed_index;             // file-list entry -> its signed file
     std::unique_ptr<hash_worker> m_hasher;

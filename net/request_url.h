@@ -47,6 +47,10 @@ struct RequestParam {
     std::wstring text;      // response body, or the error text of a failure
     int32_t elapsed_ms = 0; // written only when a response body was read to the end
     std::wstring download_file;
+    // A download kept in memory instead (download_file empty): the body's bytes, under the
+    // download limits.
+    bool download_to_memory = false;
+    std::string download_bytes;
     // Sees a download's bytes in order once they are written to the file (e.g. to hash them
     // on the way); it must not throw.
     std::function<void(const char* data, size_t size)> on_download_bytes;

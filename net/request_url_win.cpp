@@ -70,14 +70,23 @@ void set_dword_option(HINTERNET handle, DWORD option, DWORD value) {
     ::InternetSetOptionW(handle, option, &value, sizeof(value));
 }
 
-// What the body becomes: the file, or the text accumulated in memory.
+bool is_text(const RequestParam& param) {
+    return param.download_file.empty() && !param.download_to_memory;
+}
+
+// What the body becomes: the file, the bytes in memory, or the text.
 class body_sink {
 public:
     body_sink(RequestParam& param, size_t announced)
-        : m_param(param), m_text(param.download_file.empty() ? announced : 0) {}
+        : m_param(param), m_text(is_text(param) ? announced : 0) {
+        if (param.download_to_memory)
+            param.download_bytes.clear();
+    }
     // A body that did not arrive whole leaves no file behind: the callers would take a cut
     // archive for the real one.
     ~body_sink() {
+        if (!m_done)
+            m_param.download_bytes.clear();
         if (m_created) {
             m_file.reset();
             ::DeleteFileW(m_param.download_file.c_str());
@@ -88,7 +97,22 @@ public:
 
     // False after a failure has been written into the record.
     bool write(const char* data, DWORD size) {
-        if (m_param.download_file.empty()) {
+        if (m_param.download_to_memory && m_param.download_file.empty()) {
+            // The limits checked before this bound what is kept.
+            try {
+                m_param.download_bytes.append(data, size);
+            } catch (const std::bad_alloc&) {
+                m_param.download_bytes.clear();
+                m_param.text = L"Out of memory for the response.";
+                m_param.status = -1;
+                return false;
+            }
+            m_param.bytes_written += size;
+            if (m_param.on_download_bytes)
+                m_param.on_download_bytes(data, size);
+            return true;
+        }
+        if (is_text(m_param)) {
             m_text.append_chunk(data, size);
             return true;
         }
@@ -111,7 +135,8 @@ public:
     }
 
     void finish() {
-        if (!m_param.download_file.empty()) {
+        m_done = true;
+        if (!is_text(m_param)) {
             m_file.reset();
             m_created = false;
             m_param.text.clear();
@@ -146,6 +171,7 @@ private:
     text_accumulator m_text;
     unique_hfile m_file;
     bool m_created = false;
+    bool m_done = false;
 };
 
 void perform(RequestParam& param) {
@@ -229,7 +255,7 @@ void perform(RequestParam& param) {
     const bool has_length =
         ::HttpQueryInfoW(h.request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
                          &announced, &announced_size, nullptr) != FALSE;
-    const bool download = !param.download_file.empty();
+    const bool download = !is_text(param);
     const uint64_t limit = body_limit(param.limits, download);
     if (has_length && announced > limit) {
         param.status = -1;
@@ -237,7 +263,7 @@ void perform(RequestParam& param) {
         return;
     }
 
-    if (download)
+    if (!param.download_file.empty())
         ensure_folder(split_path(param.download_file, path_folder));
     param.text.clear();
     body_sink sink(param, has_length ? announced : k_default_text_capacity);

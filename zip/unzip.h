@@ -32,6 +32,8 @@ struct ZipEntry {
 // Null when the file cannot be opened for reading or holds no readable archive. Relative
 // targets of later calls are taken below the current directory as it is now.
 ZipHandle OpenZip(const std::wstring& path);
+// The same over an archive's bytes, which the handle keeps.
+ZipHandle OpenZipMemory(std::string bytes);
 uint32_t GetZipEntry(ZipHandle handle, int index, ZipEntry* entry);
 // Writes entry `index` to `target` (absolute, or relative to the base folder), creating the
 // missing folders. A target that could climb out of its folder, name a device, or reach 260

@@ -73,7 +73,8 @@ zip_platform windows_platform() {
 
 struct zip_archive : ZipHandleData {
     unique_hfile file;
-    std::unique_ptr<file_source> source;
+    std::string bytes; // an archive held in memory
+    std::unique_ptr<zip_source> source;
     CZipReader reader{windows_platform()};
     std::wstring base_folder;
 };
@@ -177,6 +178,19 @@ ZipHandle OpenZip(const std::wstring& path) {
     if (!zip->file || !::GetFileSizeEx(zip->file.get(), &size))
         return nullptr;
     zip->source.reset(new (std::nothrow) file_source(zip->file.get(), size.QuadPart));
+    if (!zip->source || zip->reader.open(zip->source.get()) != ZR_OK)
+        return nullptr;
+    zip->kind = k_zip_kind_unzip;
+    return zip.release();
+}
+
+ZipHandle OpenZipMemory(std::string bytes) {
+    std::unique_ptr<zip_archive> zip(new (std::nothrow) zip_archive);
+    if (!zip)
+        return nullptr;
+    zip->base_folder = current_folder();
+    zip->bytes = std::move(bytes);
+    zip->source.reset(new (std::nothrow) memory_source(zip->bytes.data(), zip->bytes.size()));
     if (!zip->source || zip->reader.open(zip->source.get()) != ZR_OK)
         return nullptr;
     zip->kind = k_zip_kind_unzip;
