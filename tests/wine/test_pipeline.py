@@ -224,6 +224,23 @@ class FileInUse(Scenario):
         self.assert_host_started(self.p.host_starts(wait_for=4), "-i")
 
 
+    def test_an_archive_that_is_no_zip_rolls_back(self):
+        sample_release("7.0", "old", archive=False).publish(self.root)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_launcher(URL_PREFIX + "Z1")
+        self.p.wait_idle(20)
+        sample_release("7.1", "newer", archive=False).publish(self.root)
+        with open(os.path.join(self.root, DOWNLOAD_PATH, "7.1", "readme.txt.zip"), "wb") as f:
+            f.write(b"PK\x03\x04 but nothing an archive holds")
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_launcher(URL_PREFIX + "Z2")
+        log = self.log("CZekLauncherDlg::download_server_files")
+        self.assertTrue(any(line.startswith("OpenZip() failed.") and "readme.txt.zip" in line
+                            for line in log), log)
+        self.assertEqual(b"readme old\r\n", self.p.installed("readme.txt"))
+        self.assertEqual("7.0", self.p.installed_version())
+
+
 class UnsafeFileListName(Scenario):
     def test_names_outside_the_program_folder_are_refused(self):
         release = sample_release("5.0")
