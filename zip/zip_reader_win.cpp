@@ -134,8 +134,12 @@ uint32_t extract_entry(zip_archive& zip, int index, const std::wstring& target,
     zip_target_plan plan;
     if (const uint32_t code = plan_zip_target(zip.base_folder, target, folder, plan))
         return code;
-    for (const std::wstring& path : plan.folders)
-        ::CreateDirectoryW(path.c_str(), nullptr); // an existing folder is fine; checked below
+    // The folders usually exist already: one look at the deepest saves a call per level.
+    size_t missing = plan.folders.size();
+    while (missing > 0 && !is_existing_folder(plan.folders[missing - 1]))
+        --missing;
+    for (size_t k = missing; k < plan.folders.size(); ++k)
+        ::CreateDirectoryW(plan.folders[k].c_str(), nullptr); // checked below
     if (folder)
         return is_existing_folder(plan.folders.back()) ? ZR_OK : ZR_OPEN;
 
