@@ -313,25 +313,31 @@ class Screenshots(TextsFit, unittest.TestCase):
         self.assertIn((65, 105, 225), icon)
 
 
-class KoreanScreenshots(TextsFit, unittest.TestCase):
-    """A Korean user: the window and the access-code dialog draw Hangul."""
+class OtherLanguage(TextsFit):
+    """The start and access-code screens taken in another UI language."""
 
-    out = SHOTS_KO
+    out = lang = None
 
     @classmethod
     def setUpClass(cls):
         if not os.path.exists(screens.PROBE):
             raise unittest.SkipTest("screen_probe.exe is missing: run make win")
-        s = screens.Screens(SHOTS_KO, "ko_KR")
+        s = screens.Screens(cls.out, cls.lang)
         try:
             cls.info = s.take_all(("start", "code"))
         finally:
             s.close()
 
     def picture(self, name):
-        path = os.path.join(SHOTS_KO, name + ".png")
+        path = os.path.join(self.out, name + ".png")
         self.assertTrue(os.path.exists(path), name)
         return screens.read_png(path)
+
+
+class KoreanScreenshots(OtherLanguage, unittest.TestCase):
+    """A Korean user: the window and the access-code dialog draw Hangul."""
+
+    out, lang = SHOTS_KO, "ko_KR"
 
     def assert_hangul(self, points, expected_width=None):
         self.assertTrue(points, "text is drawn")
@@ -364,25 +370,10 @@ class KoreanScreenshots(TextsFit, unittest.TestCase):
         self.assertLessEqual(r - dl, 380, "Connect inside the window")
 
 
-class JapaneseScreenshots(TextsFit, unittest.TestCase):
+class JapaneseScreenshots(OtherLanguage, unittest.TestCase):
     """A Japanese user: kana and kanji are wider than Hangul, and the texts still fit."""
 
-    out = SHOTS_JA
-
-    @classmethod
-    def setUpClass(cls):
-        if not os.path.exists(screens.PROBE):
-            raise unittest.SkipTest("screen_probe.exe is missing: run make win")
-        s = screens.Screens(SHOTS_JA, "ja_JP")
-        try:
-            cls.info = s.take_all(("start", "code"))
-        finally:
-            s.close()
-
-    def picture(self, name):
-        path = os.path.join(SHOTS_JA, name + ".png")
-        self.assertTrue(os.path.exists(path), name)
-        return screens.read_png(path)
+    out, lang = SHOTS_JA, "ja_JP"
 
 
 if __name__ == "__main__":
