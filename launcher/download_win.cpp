@@ -336,7 +336,7 @@ void CZekLauncherDlg::plan_downloads(size_t current, fetch_ahead& ahead) {
             (!fetched_to_memory(entry, p) && !record_added(p.downloaded_archive)))
             return; // the entry's own turn reports it
         RequestParam param = archive_request(entry, p);
-        arm_early_signed_download(param);
+        arm_early_signed_download(j, param);
         ahead.start(j, std::move(param));
     }
 }

@@ -104,7 +104,7 @@ private:
     bool signed_identical(size_t index, const entry_paths& p, const std::wstring& prefix);
     void arm_signed_download(RequestParam& param);
     // The same for an archive fetched ahead: hashed on the fetching thread as it arrives.
-    void arm_early_signed_download(RequestParam& param);
+    void arm_early_signed_download(size_t index, RequestParam& param);
     bool signed_archive_matches(size_t index, const entry_paths& p, const std::wstring& prefix);
     std::function<void(const std::wstring&)> signed_unpack_observer();
     bool signed_install_matches(size_t index, const entry_paths& p, const std::wstring& prefix);
@@ -147,7 +147,7 @@ private:
         uint64_t size = 0;
         bool ok = true;
     };
-    // Archives fetched ahead in a signed run, by their path; touched by the fetching thread
+    // Archives fetched ahead in a signed run, by entry; touched by the fetching thread
     // only until the entry takes its download.
-    std::map<std::wstring, std::shared_ptr<early_digest>> m_early_digests;
+    std::map<size_t, std::shared_ptr<early_digest>> m_early_digests;
 };

@@ -76,7 +76,6 @@ bool CZekLauncherDlg::signed_identical(size_t index, const entry_paths& p,
 void CZekLauncherDlg::arm_signed_download(RequestParam& param) {
     if (!m_statement)
         return;
-    m_early_digests.erase(param.download_file);
     if (!m_hasher)
         m_hasher.reset(new hash_worker);
     // The listed size, which is the signed one, bounds the download already. A little more
@@ -95,7 +94,7 @@ bool CZekLauncherDlg::signed_archive_matches(size_t index, const entry_paths& p,
     uint64_t size = 0;
     std::wstring problem;
     // An archive fetched ahead was hashed on its own thread as it arrived.
-    const auto early = m_early_digests.find(p.downloaded_archive);
+    const auto early = m_early_digests.find(index);
     bool hashed = false;
     if (early != m_early_digests.end()) {
         hashed = early->second->ok && early->second->hash.finish(digest);
@@ -116,7 +115,7 @@ bool CZekLauncherDlg::signed_archive_matches(size_t index, const entry_paths& p,
     return false;
 }
 
-void CZekLauncherDlg::arm_early_signed_download(RequestParam& param) {
+void CZekLauncherDlg::arm_early_signed_download(size_t index, RequestParam& param) {
     if (!m_statement)
         return;
     if (!m_hasher)
@@ -124,7 +123,7 @@ void CZekLauncherDlg::arm_early_signed_download(RequestParam& param) {
     std::shared_ptr<early_digest> digest(new (std::nothrow) early_digest);
     if (!digest)
         return; // unhashed, so it fails its check: never installed unchecked
-    m_early_digests[param.download_file] = digest;
+    m_early_digests[index] = digest;
     param.on_download_bytes = [digest](const char* data, size_t size) {
         digest->ok = digest->ok && digest->hash.update(data, size);
         digest->size += size;
