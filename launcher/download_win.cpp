@@ -27,6 +27,12 @@ bool fetched_to_memory(const FileInfo& entry, const entry_paths& p) {
            entry.size <= k_memory_download_max && p.file_name != g_product.program_name() + L".exe";
 }
 
+// The test that decides whether an entry is fetched; a signed run adds the file's hash.
+bool same_size_and_version(const FileInfo& entry, const entry_paths& p) {
+    return static_cast<int64_t>(get_path_size(p.local_file)) == entry.size &&
+           get_file_version_string(p.local_file, L"FileVersion") == entry.version;
+}
+
 } // namespace
 
 int CZekLauncherDlg::download_server_files() {
@@ -73,10 +79,8 @@ int CZekLauncherDlg::download_server_files() {
                                                  g_product.download_path(), m_server_version);
         // An entry fetched ahead was found to differ, and nothing before it touched its place.
         const bool early = ahead.started(static_cast<size_t>(i));
-        const bool identical =
-            !early && static_cast<int64_t>(get_path_size(p.local_file)) == entry.size &&
-            get_file_version_string(p.local_file, L"FileVersion") == entry.version &&
-            signed_identical(static_cast<size_t>(i), p, prefix);
+        const bool identical = !early && same_size_and_version(entry, p) &&
+                               signed_identical(static_cast<size_t>(i), p, prefix);
         if (identical) {
             SCLOG(0, fn, L"%sskip", prefix.c_str());
             ++identical_count;
@@ -325,12 +329,9 @@ void CZekLauncherDlg::plan_downloads(size_t current, fetch_ahead& ahead) {
         if (planned)
             continue;
         m_next_to_plan = j + 1;
-        const bool identical =
-            static_cast<int64_t>(get_path_size(p.local_file)) == entry.size &&
-            get_file_version_string(p.local_file, L"FileVersion") == entry.version;
         // An archive entry's download lands where its own identical test looks: it is
         // fetched in its turn.
-        if (!clear || identical || p.is_archive || ahead.started(j))
+        if (!clear || p.is_archive || ahead.started(j) || same_size_and_version(entry, p))
             continue;
         if (!record_new_folders(p.local_folder) ||
             (!fetched_to_memory(entry, p) && !record_added(p.downloaded_archive)))
