@@ -68,7 +68,7 @@ int CZekLauncherDlg::download_server_files() {
 
         // A listed name must not reach outside the program folder: such an entry fails, and
         // the run then rolls back like any other failure.
-        if (!is_safe_filelist_name(entry.name)) {
+        if (!is_safe_relative_name(entry.name)) {
             SCLOG(3, fn, L"%sunsafe file name refused.", prefix.c_str());
             m_log_view.AddLine(k_colour_failure, L"%s", load_string(IDS_DOWNLOAD_FAIL).c_str());
             ++fail_count;
@@ -314,7 +314,7 @@ void CZekLauncherDlg::plan_downloads(size_t current, fetch_ahead& ahead) {
     std::vector<entry_paths> before;
     for (size_t j = current; j < end; ++j) {
         const FileInfo& entry = m_filelist[j];
-        if (!is_safe_filelist_name(entry.name))
+        if (!is_safe_relative_name(entry.name))
             continue;
         const entry_paths p = derive_entry_paths(entry, program_folder, m_local_version,
                                                  g_product.download_path(), m_server_version);

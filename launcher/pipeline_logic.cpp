@@ -44,23 +44,6 @@ filelist_line_kind classify_filelist_line(const std::wstring& line, std::wstring
     return filelist_line_kind::entry;
 }
 
-bool is_safe_filelist_name(const std::wstring& name) {
-    if (name.empty() || name[0] == L'/' || name[0] == L'\\')
-        return false;
-    if (name.find(L':') != std::wstring::npos)
-        return false;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find_first_of(L"/\\", start);
-        if (end == std::wstring::npos)
-            end = name.size();
-        if (name.compare(start, end - start, L"..") == 0)
-            return false;
-        start = end + 1;
-    }
-    return true;
-}
-
 namespace {
 
 bool ends_with(const std::wstring& text, const std::wstring& tail) {

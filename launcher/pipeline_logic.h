@@ -27,10 +27,6 @@ filelist_line_kind classify_filelist_line(const std::wstring& line, std::wstring
 // Decimal with leading blanks and a sign; stops at the first non-digit; no digits give 0.
 int64_t parse_size_field(const std::wstring& field);
 
-// A listed name must stay below the program folder once it is made a local path: no
-// absolute path, no drive or stream colon, no ".." segment with either separator.
-bool is_safe_filelist_name(const std::wstring& name);
-
 // ---- one entry's names
 
 struct entry_paths {

@@ -57,21 +57,10 @@ bool parse_digest(const std::string& text, sha256_digest& digest) {
     return true;
 }
 
-// A name the file list can carry as it is and that stays below the program folder: no
-// blank or comment mark in front (the list's line is trimmed, ";" and "#" start comments),
-// no "|", no control character, no trailing separator.
+// The file list's and the journal's own name rule.
 bool parse_name(const std::string& text, std::wstring& name) {
     name = utf8_decode(text);
-    if (name.empty() || name.size() > k_max_name || !is_safe_filelist_name(name))
-        return false;
-    const wchar_t first = name.front(), last = name.back();
-    if (first == L' ' || first == L'\t' || first == L';' || first == L'#' || last == L'/' ||
-        last == L'\\' || last == L' ')
-        return false;
-    for (wchar_t c : name)
-        if (c < 0x20 || c == 0x7F || c == L'|')
-            return false;
-    return true;
+    return name.size() <= k_max_name && is_safe_relative_name(name);
 }
 
 bool ends_with_zip(const std::wstring& name) {

@@ -23,31 +23,10 @@ const wchar_t* op_name(journal_op op) {
 bool is_inside_backup(const std::wstring& backup, const std::wstring& from_version) {
     const std::wstring root = from_version + L"\\";
     return backup.size() > root.size() && backup.compare(0, root.size(), root) == 0 &&
-           is_safe_relative_path(backup);
+           is_safe_relative_name(backup);
 }
 
 } // namespace
-
-bool is_safe_relative_path(const std::wstring& path) {
-    if (!is_safe_filelist_name(path))
-        return false;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find_first_of(L"/\\", start);
-        if (end == std::wstring::npos)
-            end = path.size();
-        const std::wstring segment = path.substr(start, end - start);
-        if (segment.empty() || segment == L"." || segment.find(L'|') != std::wstring::npos)
-            return false;
-        for (wchar_t c : segment)
-            if (c < 0x20)
-                return false;
-        if (is_device_name(segment))
-            return false;
-        start = end + 1;
-    }
-    return true;
-}
 
 std::string format_journal_record(const journal_record& record) {
     std::wstring line = op_name(record.op);
@@ -77,12 +56,12 @@ journal_contents parse_journal(const std::string& bytes) {
                 j.to_version = f[2];
             }
         } else if (j.has_begin && !j.committed && f.size() == 3 && f[0] == L"move") {
-            ok = is_safe_relative_path(f[1]) && is_inside_backup(f[2], j.from_version);
+            ok = is_safe_relative_name(f[1]) && is_inside_backup(f[2], j.from_version);
             if (ok)
                 j.changes.push_back({journal_op::move, f[1], f[2]});
         } else if (j.has_begin && !j.committed && f.size() == 2 && f[0] == L"add") {
             // The backup folder itself is never an added item.
-            ok = is_safe_relative_path(f[1]) && to_lower(f[1]) != to_lower(j.from_version);
+            ok = is_safe_relative_name(f[1]) && to_lower(f[1]) != to_lower(j.from_version);
             if (ok)
                 j.changes.push_back({journal_op::add, f[1], L""});
         } else if (j.has_begin && f.size() == 1 && f[0] == L"commit") {

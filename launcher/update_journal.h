@@ -34,6 +34,3 @@ struct journal_contents {
 // and is dropped; any record that could reach outside the program folder or its backup
 // folder is refused.
 journal_contents parse_journal(const std::string& bytes);
-
-// A relative path that stays inside the folder it is joined to.
-bool is_safe_relative_path(const std::wstring& path);

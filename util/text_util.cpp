@@ -230,18 +230,55 @@ bool is_device_name(const std::wstring& segment) {
             stem[3] == 0xB3);
 }
 
+namespace {
+
+bool is_unsafe_char(wchar_t c) {
+    return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) ||
+           std::wcschr(L"\\/:*?\"<>|", c) != nullptr;
+}
+
+// NTFS keeps at most 255 characters in one name.
+constexpr size_t k_max_segment = 255;
+
+bool is_safe_segment(const std::wstring& segment) {
+    if (segment.empty() || segment.size() > k_max_segment)
+        return false;
+    for (wchar_t c : segment)
+        if (is_unsafe_char(c))
+            return false;
+    // Covers "." and "..": Windows drops trailing dots and blanks.
+    const wchar_t last = segment.back();
+    return last != L' ' && last != L'.' && !is_device_name(segment);
+}
+
+} // namespace
+
 bool is_safe_folder_name(const std::wstring& name) {
     if (name.empty() || name.size() > k_max_folder_name)
         return false;
     for (wchar_t c : name)
-        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) ||
-            std::wcschr(L"\\/:*?\"<>|", c) != nullptr)
+        if (is_unsafe_char(c))
             return false;
     // Covers "." and ".." too: Windows drops trailing dots and blanks, so "a." would be "a".
     const wchar_t first = name.front(), last = name.back();
     if (first == L' ' || first == L'.' || last == L' ' || last == L'.')
         return false;
     return !is_device_name(name);
+}
+
+bool is_safe_relative_name(const std::wstring& name) {
+    if (name.empty() || name.size() > k_max_relative_name ||
+        std::wcschr(L" \t;#", name.front()) != nullptr)
+        return false;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = name.find_first_of(L"/\\", start);
+        if (!is_safe_segment(name.substr(start, end - start)))
+            return false;
+        if (end == std::wstring::npos)
+            return true;
+        start = end + 1;
+    }
 }
 
 std::wstring printable_text(const std::wstring& text) {

@@ -35,6 +35,14 @@ bool is_device_name(const std::wstring& segment);
 // "." or "..", no leading or trailing blank or dot (Windows trims those), not a device.
 constexpr size_t k_max_folder_name = 64;
 bool is_safe_folder_name(const std::wstring& name);
+// A file or folder's name relative to a folder it must stay below, as the file list, the
+// update journal and the signed statement carry it ("/" or "\\" between folders): every
+// segment a name Windows keeps as written (no "." or "..", no empty segment, no character it
+// refuses or trims, no control character, not a device), nothing in front that a list line
+// would lose (a blank, or ";" and "#" that start a comment). One rule for all three, so that
+// a record written for an accepted name is always read back.
+constexpr size_t k_max_relative_name = 1024;
+bool is_safe_relative_name(const std::wstring& name);
 // A refused outside text as one log line: control characters escaped, cut after
 // k_max_shown_text characters with its full length noted.
 constexpr size_t k_max_shown_text = 80;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher/pipeline_logic.h"
+#include "util/text_util.h"
 
 TEST(FileList, LinesIgnoreEmptyOnesAndMixedLineEnds) {
     EXPECT_EQ((std::vector<std::wstring>{L"a|1|2", L"b|3|4", L"  "}),
@@ -42,14 +43,46 @@ TEST(FileList, LineKinds) {
     }
 }
 
-TEST(FileList, NamesThatWouldLeaveTheProgramFolderAreRefused) {
-    for (const wchar_t* bad :
-         {L"..\\evil.dll", L"../evil.dll", L"bin/../../x.dll", L"bin\\..", L"/etc/x", L"\\x.dll",
-          L"C:/x.dll", L"C:x.dll", L"a.dll:stream", L"\\\\server\\share\\x", L"..", L""})
-        EXPECT_FALSE(is_safe_filelist_name(bad)) << bad;
-    for (const wchar_t* good :
-         {L"a.dll", L"bin/engine.dll", L"bin\\x.dll", L"..a/b..", L"a/./b", L"plugin.zip", L"x#y"})
-        EXPECT_TRUE(is_safe_filelist_name(good)) << good;
+// One rule for the file list, the journal and the statement: a name one accepts, the others
+// read back, and it always names the same place below the program folder.
+TEST(FileList, NamesThatWouldLeaveTheProgramFolderOrChangeOnTheWayAreRefused) {
+    for (const wchar_t* bad : {L"..\\evil.dll",
+                               L"../evil.dll",
+                               L"bin/../../x.dll",
+                               L"bin\\..",
+                               L"/etc/x",
+                               L"\\x.dll",
+                               L"C:/x.dll",
+                               L"C:x.dll",
+                               L"a.dll:stream",
+                               L"\\\\server\\share\\x",
+                               L"..",
+                               L"",
+                               L"./FenwaHostSvr.exe",
+                               L"bin//engine.dll",
+                               L"a/./b",
+                               L"bin/",
+                               L"x.dll.",
+                               L"x.dll ",
+                               L"..a/b..",
+                               L"NUL",
+                               L"bin/com1.txt",
+                               L"a|b",
+                               L"a\nb",
+                               L"a\x85"
+                               L"b",
+                               L" x",
+                               L";x",
+                               L"#x",
+                               L"a*b",
+                               L"a?b"})
+        EXPECT_FALSE(is_safe_relative_name(bad)) << bad;
+    for (const wchar_t* good : {L"a.dll", L"bin/engine.dll", L"bin\\x.dll", L"..a/b", L".cfg/x",
+                                L"plugin.zip", L"x#y", L"lang/\uD55C\uAE00.txt", L"a b/c d"})
+        EXPECT_TRUE(is_safe_relative_name(good)) << good;
+    EXPECT_TRUE(is_safe_relative_name(std::wstring(255, L'a')));
+    EXPECT_FALSE(is_safe_relative_name(std::wstring(256, L'a')));
+    EXPECT_FALSE(is_safe_relative_name(std::wstring(1025, L'a')));
 }
 
 TEST(EntryPaths, PlainFileInSubFolder) {
