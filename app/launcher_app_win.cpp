@@ -8,6 +8,8 @@
 #include "launcher/update_journal_win.h"
 #include "log/sc_log.h"
 #include "util/file_util_win.h"
+#include "util/place_win.h"
+#include "util/text_util.h"
 #include "util/system_library_win.h"
 
 CZekLauncherApp::~CZekLauncherApp() {
@@ -47,10 +49,17 @@ BOOL CZekLauncherApp::InitInstance() {
         g_plog->open(g_product.log_folder(), title, 6);
         g_plog->write_start_log();
     }
+    set_link_reporter([](const std::wstring& path, bool removed) {
+        SCLOG(2, L"place", L"a link in place of %s %s", path.c_str(),
+              removed ? L"was removed." : L"could not be removed; nothing is done there.");
+    });
 
     // An update cut off by the end of an earlier process is repaired before anything else
     // looks at the program folder or the network.
     recover_unfinished_update(g_product.program_folder(), g_product.registry_key());
+    place::inside(g_product.program_folder(),
+                  split_path(g_product.old_launcher_path(), path_file_name))
+        .remove();
 
     regist_UrlScheme();
 

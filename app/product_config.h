@@ -19,6 +19,10 @@ public:
     std::wstring program_folder() const { return m_program_folder; }
     std::wstring download_path() const { return m_download_path; }
     std::wstring service_exe_path() const { return m_service_exe_path; }
+    // Where a replaced launcher that was still running waits to be deleted by a later start.
+    std::wstring old_launcher_path() const {
+        return m_program_folder + L"\\" + m_program_name + L".exe.old";
+    }
     std::wstring registry_key() const { return m_registry_key; }
 
     // The only field that changes after start-up: the HTTPS-to-HTTP fall-backs set it to 80

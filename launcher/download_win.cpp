@@ -91,7 +91,8 @@ int CZekLauncherDlg::download_server_files() {
         const bool is_self = p.file_name == g_product.program_name() + L".exe";
         const bool in_memory = fetched_to_memory(entry, p);
         if (!record_new_folders(p.local_folder) || (!is_self && !back_up_entry(p)) ||
-            (!early && !in_memory && !record_added(p.downloaded_archive))) {
+            (!early && !in_memory &&
+             !(placed(p.downloaded_archive).clear_way() && record_added(p.downloaded_archive)))) {
             SCLOG(3, fn, L"%supdate journal could not be written.", prefix.c_str());
             m_log_view.AddLine(k_colour_failure, L"%s", load_string(IDS_DOWNLOAD_FAIL).c_str());
             ++fail_count;
@@ -107,7 +108,7 @@ int CZekLauncherDlg::download_server_files() {
         if (param.status != 200) {
             // An error page written in the archive's place is no archive.
             if (!in_memory)
-                delete_file(p.downloaded_archive);
+                placed(p.downloaded_archive).remove();
             SCLOG(3, fn, L"%serror = %d", prefix.c_str(), param.status);
             // A local failure (the file could not be written, a bound was passed, the
             // connection broke) says what it was; an HTTP status speaks for itself.
@@ -137,7 +138,10 @@ int CZekLauncherDlg::download_server_files() {
 
         wait_for_flushes_under(p.target);
         uint32_t code = 0;
-        if (is_self)
+        // Unpacked only where no link leads elsewhere.
+        if (!placed(p.is_launcher_archive ? p.target + L"_" : p.target).clear_way())
+            code = 0x200;
+        else if (is_self)
             code = replace_launcher(zip, p);
         else if (p.is_launcher_archive)
             code = record_added(p.target + L"_") ? UnzipItem(zip, 0, p.target + L"_") : 0x200;
@@ -158,7 +162,7 @@ int CZekLauncherDlg::download_server_files() {
 
         ReleaseZip(zip);
         if (!in_memory)
-            delete_file(p.downloaded_archive);
+            placed(p.downloaded_archive).remove();
         flush_later(p.is_launcher_archive ? p.target + L"_" : p.target);
         if (!signed_install_matches(static_cast<size_t>(i), p, prefix)) {
             ++fail_count;
@@ -170,7 +174,7 @@ int CZekLauncherDlg::download_server_files() {
 
     // Archives fetched for entries that then did not need them (or after a failure) go.
     for (const RequestParam& left : ahead.finish())
-        delete_file(left.download_file);
+        placed(left.download_file).remove();
     m_early_digests.clear();
     flush_unpacked();
 
@@ -188,6 +192,12 @@ int CZekLauncherDlg::download_server_files() {
     SCLOG(0, fn, L"%s", (total + patched + same + failed).c_str());
     m_status.SetText(load_string(IDS_JOB_COMPLETED));
     return fail_count;
+}
+
+place CZekLauncherDlg::placed(const std::wstring& path) const {
+    const std::wstring program_folder = g_product.program_folder();
+    const size_t cut = program_folder.find_last_of(L'\\');
+    return cut == std::wstring::npos ? place() : place::at(program_folder.substr(0, cut), path);
 }
 
 std::wstring CZekLauncherDlg::relative(const std::wstring& path) const {
@@ -210,7 +220,7 @@ bool CZekLauncherDlg::journal_ready() {
 }
 
 bool CZekLauncherDlg::record_added(const std::wstring& path) {
-    if (path_exists(path))
+    if (placed(path).exists())
         return true;
     return record_absent(path);
 }
@@ -231,7 +241,7 @@ bool CZekLauncherDlg::record_new_folders(const std::wstring& folder) {
     // ones below.
     std::wstring top;
     for (std::wstring f = relative(folder); !f.empty(); f = split_path(f, path_folder)) {
-        if (path_exists(g_product.program_folder() + L"\\" + f))
+        if (placed(g_product.program_folder() + L"\\" + f).exists())
             break;
         top = f;
         if (f.find(L'\\') == std::wstring::npos)
@@ -239,49 +249,53 @@ bool CZekLauncherDlg::record_new_folders(const std::wstring& folder) {
     }
     if (!top.empty() && !(journal_ready() && m_journal->record_add(top)))
         return false;
-    if (ensure_folder(folder))
-        m_ready_folders.insert(to_lower(folder));
+    // A link on the way that cannot be removed fails the entry.
+    if (!placed(folder).make_folders())
+        return false;
+    m_ready_folders.insert(to_lower(folder));
     return true;
 }
 
 bool CZekLauncherDlg::back_up_entry(const entry_paths& p) {
-    if (!path_exists(p.local_item))
+    const place item = placed(p.local_item);
+    if (!item.clear_way())
+        return false;
+    if (!item.exists())
         return record_absent(p.local_item);
     if (p.is_archive)
         m_ready_folders.clear(); // a folder and what is below it move away
-    else if (!folder_ready(p.backup_folder) && ensure_folder(p.backup_folder))
+    else if (!folder_ready(p.backup_folder) && placed(p.backup_folder).make_folders())
         m_ready_folders.insert(to_lower(p.backup_folder));
     if (!journal_ready() ||
         !m_journal->record_move(relative(p.local_item), relative(p.backup_item)))
         return false;
     // A file that cannot be moved (held open) is left to fail at its unpacking.
-    ::MoveFileW(p.local_item.c_str(), p.backup_item.c_str());
+    item.move_to(placed(p.backup_item), 0);
     return true;
 }
 
 uint32_t CZekLauncherDlg::replace_launcher(ZipHandle zip, const entry_paths& p) {
-    // The launcher is what the URL scheme starts: at every moment a whole one, old or new,
-    // stands at its path. The new one is unpacked beside it, the old one copied into the
-    // backup, and the new one renamed over it.
-    const std::wstring fresh = p.target + L".new";
-    delete_file(fresh);
-    if (!journal_ready() || !record_added(fresh))
+    // The launcher is what the URL scheme starts, and this process may run from that very
+    // file. Windows lets a running image be renamed but neither replaced nor deleted
+    // (MoveFileEx and DeleteFile documentation), so the old file is renamed into the backup,
+    // as the journal says first, and the new one, unpacked beside it, renamed into its place.
+    // A rollback or the next start renames the old one back.
+    const place target = placed(p.target);
+    const place fresh = placed(p.target + L".new");
+    if (!fresh.remove() || !journal_ready() || !record_added(fresh.path()))
         return 0x200;
-    uint32_t code = UnzipItem(zip, 0, fresh);
+    uint32_t code = UnzipItem(zip, 0, fresh.path());
     if (code != 0)
         return code;
-    flush_file(fresh);
-    if (path_exists(p.target)) {
-        const std::wstring part = p.backup_item + L".part";
-        ensure_folder(p.backup_folder);
-        if (!m_journal->record_move(relative(p.target), relative(p.backup_item)) ||
-            !::CopyFileW(p.target.c_str(), part.c_str(), FALSE) || !flush_file(part) ||
-            !::MoveFileExW(part.c_str(), p.backup_item.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    flush_file(fresh.path());
+    if (target.exists()) {
+        if (!placed(p.backup_folder).make_folders() ||
+            !m_journal->record_move(relative(p.target), relative(p.backup_item)) ||
+            !target.move_to(placed(p.backup_item), MOVEFILE_WRITE_THROUGH))
             return 0x200;
+        m_old_launcher = p.backup_item;
     }
-    if (!::MoveFileExW(fresh.c_str(), p.target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!fresh.move_to(target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return 0x200;
     return 0;
 }
@@ -334,7 +348,8 @@ void CZekLauncherDlg::plan_downloads(size_t current, fetch_ahead& ahead) {
         if (!clear || p.is_archive || ahead.started(j) || same_size_and_version(entry, p))
             continue;
         if (!record_new_folders(p.local_folder) ||
-            (!fetched_to_memory(entry, p) && !record_added(p.downloaded_archive)))
+            (!fetched_to_memory(entry, p) &&
+             !(placed(p.downloaded_archive).clear_way() && record_added(p.downloaded_archive))))
             return; // the entry's own turn reports it
         RequestParam param = archive_request(entry, p);
         arm_early_signed_download(j, param);
@@ -346,11 +361,10 @@ void CZekLauncherDlg::flush_later(const std::wstring& path) {
     m_flushing.emplace_back(m_flush_posted++, path);
     m_flusher.post(
         [this, path] {
-            if (is_folder(path)) {
-                std::vector<std::wstring> files;
-                list_files(path, L"*", L"", false, L"", false, files, true);
-                for (const auto& f : files)
-                    flush_file(f);
+            const place unpacked = placed(path);
+            if (unpacked.is_folder()) {
+                for (const place& f : unpacked.files())
+                    flush_file(f.path());
             } else {
                 flush_file(path);
             }

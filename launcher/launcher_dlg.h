@@ -20,6 +20,7 @@
 #include "launcher/release_statement.h"
 #include "launcher/update_journal_win.h"
 #include "util/hash_worker_win.h"
+#include "util/place_win.h"
 #include "util/task_queue.h"
 #include "zip/unzip.h"
 
@@ -84,6 +85,8 @@ private:
 
     // The download step's work on one entry, each change recorded in the journal first.
     std::wstring relative(const std::wstring& path) const;
+    // `path`, below the program folder, as a place that is never reached through a link.
+    place placed(const std::wstring& path) const;
     bool journal_ready();
     bool record_added(const std::wstring& path);
     bool record_absent(const std::wstring& path); // known not to exist
@@ -133,7 +136,8 @@ private:
 
     std::atomic<bool> m_worker_finished{false};
     std::unique_ptr<update_journal> m_journal;
-    task_queue m_flusher{64}; // flushes what this run unpacked, before "Version"
+    std::wstring m_old_launcher; // the running launcher, renamed into the backup
+    task_queue m_flusher{64};    // flushes what this run unpacked, before "Version"
     std::deque<std::pair<size_t, std::wstring>> m_flushing; // queued for it: number, path
     size_t m_flush_posted = 0;
     std::atomic<size_t> m_flushed{0};       // tasks it has run

@@ -249,7 +249,7 @@ bool CZekLauncherDlg::prepare_backup_folder() {
         if (!removed)
             return false;
     }
-    return ensure_folder(folder);
+    return placed(folder).make_folders();
 }
 
 void CZekLauncherDlg::delete_backup_folder() {
@@ -260,8 +260,18 @@ void CZekLauncherDlg::delete_backup_folder() {
     if (path_exists(journal_path(g_product.program_folder())))
         return;
     const std::wstring folder = backup_folder();
-    if (!folder.empty())
-        delete_tree(folder);
+    if (folder.empty())
+        return;
+    // The old launcher may be this very process, which Windows does not let be deleted: it
+    // waits beside the program for a later start to remove it, so that the backup can go.
+    if (!m_old_launcher.empty()) {
+        const place old = placed(m_old_launcher);
+        const place aside = placed(g_product.old_launcher_path());
+        if (old.exists() && old.move_to(aside, MOVEFILE_REPLACE_EXISTING))
+            aside.remove();
+        m_old_launcher.clear();
+    }
+    placed(folder).remove();
 }
 
 void CZekLauncherDlg::close_on_failure() {

@@ -3,6 +3,7 @@
 #include "log/sc_log.h"
 #include "res/resource.h"
 #include "util/file_util_win.h"
+#include "util/text_util.h"
 
 int CZekLauncherDlg::rollback_files() {
     const wchar_t* fn = L"CZekLauncherDlg::rollback_files";
@@ -16,6 +17,11 @@ int CZekLauncherDlg::rollback_files() {
     if (path_exists(journal_path(program_folder))) {
         if (!read_journal(program_folder, journal))
             ++failed;
+        // A line it cannot follow may name an old file: nothing is deleted then.
+        for (const auto& line : journal.refused) {
+            SCLOG(3, fn, L"refused journal line: %s", printable_text(line).c_str());
+            ++failed;
+        }
         const undo_result r =
             undo_changes(program_folder, journal, false, [&](const undo_progress& p) {
                 m_progress.SetPos(p.index);

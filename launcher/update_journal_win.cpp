@@ -4,6 +4,7 @@
 
 #include "log/sc_log.h"
 #include "util/file_util_win.h"
+#include "util/place_win.h"
 #include "util/registry_util_win.h"
 #include "util/text_util.h"
 #include "util/text_util_win.h"
@@ -15,27 +16,52 @@ const wchar_t* const k_journal_name = L"~update.journal";
 constexpr size_t k_max_journal_bytes = 16u << 20;
 const wchar_t* const k_fn_recover = L"recover_unfinished_update";
 
-std::wstring full(const std::wstring& program_folder, const std::wstring& relative) {
-    return program_folder + L"\\" + relative;
+place in_program(const std::wstring& program_folder, const std::wstring& relative) {
+    return place::inside(program_folder, relative);
+}
+
+// Both files hold the same bytes (a file that is running can still be read).
+bool same_contents(const place& a, const place& b) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
+    unique_hfile fa = a.open(GENERIC_READ, share, OPEN_EXISTING);
+    unique_hfile fb = b.open(GENERIC_READ, share, OPEN_EXISTING);
+    LARGE_INTEGER sa{}, sb{};
+    if (!fa || !fb || !::GetFileSizeEx(fa.get(), &sa) || !::GetFileSizeEx(fb.get(), &sb) ||
+        sa.QuadPart != sb.QuadPart)
+        return false;
+    std::string ba(64 * 1024, '\0'), bb(ba.size(), '\0');
+    for (;;) {
+        DWORD na = 0, nb = 0;
+        if (!::ReadFile(fa.get(), &ba[0], static_cast<DWORD>(ba.size()), &na, nullptr) ||
+            !::ReadFile(fb.get(), &bb[0], static_cast<DWORD>(bb.size()), &nb, nullptr) ||
+            na != nb || ba.compare(0, na, bb, 0, nb) != 0)
+            return false;
+        if (na == 0)
+            return true;
+    }
 }
 
 bool restore(const std::wstring& program_folder, const journal_record& move) {
-    const std::wstring saved = full(program_folder, move.backup);
-    const std::wstring place = full(program_folder, move.item);
-    const DWORD attributes = ::GetFileAttributesW(saved.c_str());
+    const place saved = in_program(program_folder, move.backup);
+    const place target = in_program(program_folder, move.item);
+    if (!saved.clear_way(false))
+        return false;
+    const DWORD attributes = ::GetFileAttributesW(saved.path().c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return true; // already back, or never moved
-    ensure_folder(split_path(place, path_folder));
+    if (!target.make_parent())
+        return false;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         // A folder comes back whole: what the run unpacked in its place goes first.
-        if (!delete_tree(place))
-            return false;
-        return ::MoveFileExW(saved.c_str(), place.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+        return target.remove() && saved.move_to(target, MOVEFILE_WRITE_THROUGH);
     }
-    if (is_folder(place) && !delete_tree(place))
+    // A file that is back already may be one Windows will not let be replaced (a running
+    // launcher): nothing is left to do.
+    if (target.exists() && !target.is_folder() && same_contents(saved, target))
+        return true;
+    if (target.is_folder() && !target.remove())
         return false;
-    return ::MoveFileExW(saved.c_str(), place.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    return saved.move_to(target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 } // namespace
@@ -49,9 +75,8 @@ update_journal::update_journal(std::wstring program_folder)
 
 bool update_journal::append(const journal_record& record, bool flush) {
     if (!m_file) {
-        m_file.reset(::CreateFileW(journal_path(m_program_folder).c_str(), FILE_APPEND_DATA,
-                                   FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
+        m_file = in_program(m_program_folder, k_journal_name)
+                     .open(FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS);
         if (!m_file)
             return false;
     }
@@ -99,21 +124,21 @@ undo_result undo_changes(const std::wstring& program_folder, const journal_conte
         size_t change;
     };
     std::vector<line> lines;
-    const std::wstring backup_root = full(program_folder, journal.from_version) + L"\\";
+    const std::wstring backup_root =
+        in_program(program_folder, journal.from_version).path() + L"\\";
     for (size_t i = 0; i < journal.changes.size(); ++i) {
         const journal_record& c = journal.changes[i];
         if (c.op != journal_op::move)
             continue;
-        const std::wstring saved = full(program_folder, c.backup);
-        if (is_folder(saved)) {
-            std::vector<std::wstring> files;
-            list_files(saved, L"*", L"", false, L"", false, files, true);
+        const place saved = in_program(program_folder, c.backup);
+        if (saved.is_folder()) {
+            const std::vector<place> files = saved.files();
             for (const auto& f : files)
-                lines.push_back({f, i});
+                lines.push_back({f.path(), i});
             if (files.empty())
-                lines.push_back({saved, i});
-        } else if (path_exists(saved)) {
-            lines.push_back({saved, i});
+                lines.push_back({saved.path(), i});
+        } else if (saved.exists()) {
+            lines.push_back({saved.path(), i});
         }
     }
     std::stable_sort(lines.begin(), lines.end(), [](const line& a, const line& b) {
@@ -144,7 +169,7 @@ undo_result undo_changes(const std::wstring& program_folder, const journal_conte
 
     for (size_t i = remove_added ? journal.changes.size() : 0; i-- > 0;) {
         const journal_record& c = journal.changes[i];
-        if (c.op == journal_op::add && !delete_tree(full(program_folder, c.item))) {
+        if (c.op == journal_op::add && !in_program(program_folder, c.item).remove()) {
             ++result.remove_failures;
             SCLOG(3, k_fn_recover, L"could not remove %s", c.item.c_str());
         }
@@ -153,13 +178,12 @@ undo_result undo_changes(const std::wstring& program_folder, const journal_conte
 }
 
 bool clear_journal(const std::wstring& program_folder, const journal_contents& journal) {
-    if (journal.has_begin) {
-        const std::wstring backup = full(program_folder, journal.from_version);
-        if (!delete_tree(backup))
-            return false;
-    }
-    const std::wstring path = journal_path(program_folder);
-    return delete_file(path) || !path_exists(path);
+    // What could not be read may still name a file in the backup: both are kept.
+    if (!journal.refused.empty())
+        return false;
+    if (journal.has_begin && !in_program(program_folder, journal.from_version).remove())
+        return false;
+    return in_program(program_folder, k_journal_name).remove();
 }
 
 bool recover_unfinished_update(const std::wstring& program_folder,
@@ -198,6 +222,14 @@ bool recover_unfinished_update(const std::wstring& program_folder,
               L"update %s -> %s cut off: %d old files could not be put back; the backup is "
               L"kept for the next start.",
               journal.from_version.c_str(), journal.to_version.c_str(), r.restore_failures);
+        return false;
+    }
+    if (!journal.refused.empty()) {
+        SCLOG(3, k_fn_recover,
+              L"update %s -> %s cut off: %d journal lines could not be followed; the backup "
+              L"and the journal are kept.",
+              journal.from_version.c_str(), journal.to_version.c_str(),
+              static_cast<int>(journal.refused.size()));
         return false;
     }
     const bool cleared = clear_journal(program_folder, journal);

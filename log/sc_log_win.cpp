@@ -10,6 +10,7 @@
 
 #include "log/log_format.h"
 #include "util/file_util_win.h"
+#include "util/place_win.h"
 #include "util/text_util.h"
 #include "util/time_text.h"
 #include "util/time_text_win.h"
@@ -56,9 +57,17 @@ void CSCLog::close_file() {
 
 bool CSCLog::open_file() {
     // Appending only: every write lands at the end, even with another process writing too.
-    m_file.reset(::CreateFileW(m_file_path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Only ever a plain file in a real folder: a link in place of either would send every
+    // line, outside text included, into whatever it points at.
+    quiet_places quiet;
+    const place file = place::inside(m_folder, split_path(m_file_path, path_file_name));
+    const size_t cut = m_folder.find_last_of(L'\\');
+    if (cut != std::wstring::npos)
+        ensure_folder(m_folder.substr(0, cut)); // above the folder: not the log's own
+    if (!file.make_parent())
+        return false;
+    m_file = file.open(FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS);
     if (!m_file)
         return false;
     LARGE_INTEGER size = {};
@@ -89,8 +98,6 @@ bool CSCLog::open(const std::wstring& folder, const std::wstring& title, int max
         if (n > 0 && n < k_max_path)
             m_folder = full;
     }
-    ensure_folder(m_folder);
-
     m_file_title = title.empty() ? split_path(get_exe_name(false), path_title) : title;
 
     calendar_time day = local_time_from_unix(m_start_time);
