@@ -71,12 +71,12 @@ BOOL CZekLauncherApp::InitInstance() {
     if (argv && argc >= 2)
         params = argv[1];
 
-    SCLOG(0, fn, L"uri_params = %s", params.c_str());
+    SCLOG(0, fn, L"uri_params = %s", printable_text(params).c_str());
     if (params.find(g_product.url_scheme()) != std::wstring::npos) {
         m_uri_params = params;
         if (!m_uri_params.empty() && m_uri_params.back() == L'/')
             m_uri_params.pop_back();
-        SCLOG(0, fn, L"m_uri_params = %s", m_uri_params.c_str());
+        SCLOG(0, fn, L"m_uri_params = %s", printable_text(m_uri_params).c_str());
     }
 
     SetRegistryKey(L"Fenwa");

@@ -63,7 +63,8 @@ int CZekLauncherDlg::download_server_files() {
         m_progress.SetPos(i + 1);
         m_count.SetTextF(L"%d / %d", i + 1, n);
         m_status.SetText(entry.name);
-        const std::wstring prefix = format_text(L"%s (%d/%d) : ", entry.name.c_str(), i + 1, n);
+        const std::wstring prefix =
+            format_text(L"%s (%d/%d) : ", printable_text(entry.name).c_str(), i + 1, n);
         m_log_view.AppendText(k_colour_default, prefix);
 
         // A listed name must not reach outside the program folder: such an entry fails, and
@@ -113,7 +114,7 @@ int CZekLauncherDlg::download_server_files() {
             // A local failure (the file could not be written, a bound was passed, the
             // connection broke) says what it was; an HTTP status speaks for itself.
             if ((param.status < 100 || param.status > 599) && !param.text.empty()) {
-                SCLOG(3, fn, L"%s%s", prefix.c_str(), param.text.c_str());
+                SCLOG(3, fn, L"%s%s", prefix.c_str(), printable_text(param.text).c_str());
                 m_log_view.AddLine(k_colour_failure, L"%s", param.text.c_str());
             }
             m_log_view.AddLine(k_colour_failure, L"%s", load_string(IDS_DOWNLOAD_FAIL).c_str());

@@ -3,6 +3,7 @@
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "res/resource.h"
+#include "util/text_util.h"
 #include "util/text_util_win.h"
 
 bool CZekLauncherDlg::get_server_filelist(std::wstring version) {
@@ -38,11 +39,11 @@ bool CZekLauncherDlg::get_server_filelist(std::wstring version) {
         FileInfo entry;
         switch (classify_filelist_line(line, trimmed, entry)) {
         case filelist_line_kind::comment:
-            SCLOG(0, fn, L"comented line. excepted. (%s)", trimmed.c_str());
+            SCLOG(0, fn, L"comented line. excepted. (%s)", printable_text(trimmed).c_str());
             break;
         case filelist_line_kind::too_few_fields: {
-            const std::wstring text =
-                format_text(L"%s %s", trimmed.c_str(), load_string(IDS_FILELIST_BAD_LINE).c_str());
+            const std::wstring text = format_text(L"%s %s", printable_text(trimmed).c_str(),
+                                                  load_string(IDS_FILELIST_BAD_LINE).c_str());
             m_log_view.AddLine(k_colour_failure, L"%s", text.c_str());
             SCLOG(3, fn, L"%s", text.c_str());
             break;

@@ -8,6 +8,7 @@
 #include "launcher/access_code.h"
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
+#include "util/text_util.h"
 #include "res/resource.h"
 #include "util/draw_util_win.h"
 
@@ -157,7 +158,7 @@ void CInputCodeDlg::OnBnClickedOk() {
     if (main && ::IsWindow(main))
         ::SendMessageW(main, WM_GET_TITLE_KEY, static_cast<WPARAM>(code),
                        reinterpret_cast<LPARAM>(&m_title_key));
-    SCLOG(0, fn, L"title_key by access_code = %s (len = %d)\n", m_title_key.c_str(),
+    SCLOG(0, fn, L"title_key by access_code = %s (len = %d)\n", printable_text(m_title_key).c_str(),
           static_cast<int>(m_title_key.size()));
     if (!is_accepted_title_key(m_title_key))
         m_title_key.clear();

@@ -2,13 +2,14 @@
 #include "launcher/input_code_dlg.h"
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
+#include "util/text_util.h"
 #include "net/request_url.h"
 #include "util/text_util_win.h"
 #include "util/window_util_win.h"
 
 bool CZekLauncherDlg::parse_browser_title() {
     const wchar_t* fn = L"CZekLauncherDlg::parse_browser_title";
-    SCLOG(0, fn, L"theApp.m_uri_params = %s", m_uri_params.c_str());
+    SCLOG(0, fn, L"theApp.m_uri_params = %s", printable_text(m_uri_params).c_str());
     const std::wstring url_prefix = g_product.url_scheme() + L"://param=";
     const std::wstring title_prefix = g_product.browser_title_prefix();
 
@@ -37,17 +38,19 @@ bool CZekLauncherDlg::parse_browser_title() {
         }
         ::ShowWindow(m_hWnd, SW_SHOW);
         text = url_prefix + title_key;
-        SCLOG(0, fn, L"get title key = %s", title_key.c_str());
+        SCLOG(0, fn, L"get title key = %s", printable_text(title_key).c_str());
     }
 
     const params_steps s = normalise_params(text, url_prefix, title_prefix);
-    SCLOG(0, fn, L"delete %%20 and black. params = %s", s.after_blanks.c_str());
-    SCLOG(0, fn, L"delete url_scheme prefix. params = %s", s.after_url_prefix.c_str());
+    SCLOG(0, fn, L"delete %%20 and black. params = %s", printable_text(s.after_blanks).c_str());
+    SCLOG(0, fn, L"delete url_scheme prefix. params = %s",
+          printable_text(s.after_url_prefix).c_str());
     if (s.had_title_prefix)
-        SCLOG(0, fn, L"delete browser_title_prefix. params = %s", s.after_title_prefix.c_str());
+        SCLOG(0, fn, L"delete browser_title_prefix. params = %s",
+              printable_text(s.after_title_prefix).c_str());
     if (s.had_postfix)
-        SCLOG(0, fn, L"params after remove postfix = %s", s.after_postfix.c_str());
-    SCLOG(0, fn, L"final params = %s", s.final_params.c_str());
+        SCLOG(0, fn, L"params after remove postfix = %s", printable_text(s.after_postfix).c_str());
+    SCLOG(0, fn, L"final params = %s", printable_text(s.final_params).c_str());
     m_params = s.final_params;
     return true;
 }

@@ -5,6 +5,7 @@
 #include "launcher/access_code.h"
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
+#include "util/text_util.h"
 #include "res/resource.h"
 #include "util/file_util_win.h"
 
@@ -12,7 +13,7 @@ bool CZekLauncherDlg::run_fenwa() {
     const wchar_t* fn = L"CZekLauncherDlg::run_fenwa";
     const std::wstring exe = g_product.service_exe_path();
     SCLOG(0, fn, L"execute_filename : %s", exe.c_str());
-    SCLOG(0, fn, L"param = %s", m_params.c_str());
+    SCLOG(0, fn, L"param = %s", printable_text(m_params).c_str());
     m_log_view.AddLine(RGB(0, 0, 255), L"execute_filename : %s", exe.c_str());
 
     if (!path_exists(exe)) {
@@ -30,7 +31,7 @@ bool CZekLauncherDlg::run_fenwa() {
     if (param != m_params)
         SCLOG(2, fn,
               L"param \"%s\" held characters that could change the command line; using \"%s\"",
-              m_params.c_str(), param.c_str());
+              printable_text(m_params).c_str(), param.c_str());
     const std::wstring command = param.empty() ? L"-i" : L"-i " + param;
     SCLOG(0, fn, L"run process with param = \"%s\"", command.c_str());
     ::ShellExecuteW(nullptr, L"open", exe.c_str(), command.c_str(), nullptr, SW_SHOWNORMAL);

@@ -55,10 +55,11 @@ bool CZekLauncherDlg::get_server_version() {
     if (!page.ok) {
         const std::wstring unreadable = load_string(IDS_SERVER_VERSION_FAIL);
         const std::wstring failure =
-            page.retried ? format_text(L"http request. %s\n(error code = %d. %s)",
-                                       unreadable.c_str(), param.status, param.text.c_str())
-                         : format_text(L"%s\n(error code = %d. %s)", unreadable.c_str(),
-                                       param.status, param.text.c_str());
+            page.retried
+                ? format_text(L"http request. %s\n(error code = %d. %s)", unreadable.c_str(),
+                              param.status, printable_text(param.text).c_str())
+                : format_text(L"%s\n(error code = %d. %s)", unreadable.c_str(), param.status,
+                              printable_text(param.text).c_str());
         SCLOG(3, fn, L"%s", failure.c_str());
         m_log_view.AddLine(k_colour_failure, L"%s", failure.c_str());
         return false;
