@@ -10,6 +10,7 @@
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "util/file_util_win.h"
+#include "util/place_win.h"
 #include "util/text_util.h"
 #include "util/window_util_win.h"
 #include "zip/unzip.h"
@@ -28,6 +29,12 @@ const wchar_t* const k_fn_delete = L"CZekLauncherApp::self_delete";
 // file found at any other time was left by someone else and is never swapped in.
 bool g_staged_by_this_process = false;
 
+// Every file of the self-update is in the program folder, and is written only there: a link
+// planted in its place or on the way is removed, or the step is skipped.
+bool way_clear(const std::wstring& path) {
+    return place::inside(g_product.program_folder(), split_path(path, path_file_name)).clear_way();
+}
+
 bool run_hidden(const std::wstring& script, const wchar_t* verb) {
     const auto result = reinterpret_cast<INT_PTR>(
         ::ShellExecuteW(nullptr, verb, script.c_str(), nullptr, nullptr, SW_HIDE));
@@ -38,7 +45,7 @@ bool write_script(const std::wstring& path, const std::vector<std::wstring>& pat
                   const batch_builder& build, const wchar_t* fn) {
     batch_encoding used = batch_encoding::oem;
     const std::string bytes = batch_script_bytes(paths, build, &used);
-    if (!write_file_bytes(path, bytes))
+    if (!way_clear(path) || !write_file_bytes(path, bytes))
         return false;
     if (used == batch_encoding::utf8)
         SCLOG(2, fn,
@@ -137,6 +144,8 @@ bool CZekLauncherApp::check_new_version_itself() {
         return false;
     }
 
+    if (!way_clear(files.temp_archive) || !way_clear(files.temp_exe) || !way_clear(files.staged))
+        return false;
     RequestParam download(g_product.server_host(), g_product.server_port, L"", L"GET", 1, {}, L"",
                           files.temp_archive);
     download.path = archive_path;
