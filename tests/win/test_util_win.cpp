@@ -7,6 +7,7 @@
 
 #include "build_config.h"
 #include "util/file_util_win.h"
+#include "util/place_win.h"
 #include "util/registry_util_win.h"
 #include "util/text_util.h"
 #include "util/text_util_win.h"
@@ -438,3 +439,31 @@ TEST(UtilWinWindows, WaitWithMessages) {
 }
 
 } // namespace
+
+TEST_F(UtilWin, PlacesStayBelowTheirRootAndNeverMeetAFileOnTheWay) {
+    // Only names the one rule accepts become places, and only below the root.
+    EXPECT_EQ(at(L"a\\b.txt"), place(m_dir, L"a/b.txt").path());
+    // The folder itself is walked too: its name is the first step below its parent.
+    EXPECT_EQ(m_dir.substr(m_dir.rfind(L'\\') + 1) + L"\\b.txt",
+              place::inside(m_dir, L"b.txt").relative());
+    for (const place& bad : {place(m_dir, L"../x"), place(m_dir, L"a//b"), place(L"", L"a"),
+                             place::at(m_dir, m_dir + L"x\\y"), place::at(m_dir, L"C:\\x"),
+                             place::at(m_dir, m_dir + L"\\..\\x"), place(m_dir, L"a").child(L"..")})
+        EXPECT_FALSE(bad.valid()) << bad.path();
+    EXPECT_EQ(L"a\\b", place::at(m_dir, m_dir + L"\\a/b\\").relative());
+
+    const place deep(m_dir, L"one/two/three");
+    ASSERT_TRUE(deep.make_folders());
+    EXPECT_TRUE(is_folder(at(L"one\\two\\three")));
+    ASSERT_TRUE(write_text_file(at(L"one\\two\\three\\f.txt"), L"x", true));
+    const std::vector<place> files = place(m_dir, L"one").files();
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(L"one\\two\\three\\f.txt", files[0].relative());
+
+    // A file where a folder must be stops the walk: nothing is created behind it.
+    const place behind(m_dir, L"one/two/three/f.txt/new.txt");
+    EXPECT_FALSE(behind.make_parent());
+    EXPECT_FALSE(behind.open(GENERIC_WRITE, 0, CREATE_ALWAYS));
+    EXPECT_TRUE(place(m_dir, L"one").remove());
+    EXPECT_FALSE(path_exists(at(L"one")));
+}
