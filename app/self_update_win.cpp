@@ -111,7 +111,7 @@ bool CZekLauncherApp::check_new_version_itself() {
             SCLOG(3, k_fn_check,
                   L"http request failed. can't get server product version.\n(error code = "
                   L"%d. %s)",
-                  param.status, printable_text(param.text).c_str());
+                  param.status, text_for_log(param).c_str());
     };
     const version_page page = fetch_version_page(steps);
     // Not even a successful retry updates in this run; the port switch to 80 is what lasts,
@@ -159,7 +159,7 @@ bool CZekLauncherApp::check_new_version_itself() {
         if (path_exists(files.temp_archive))
             delete_file(files.temp_archive);
         SCLOG(3, k_fn_check, L"%s file download failed.\n(error code = %d. %s)",
-              archive_path.c_str(), download.status, printable_text(download.text).c_str());
+              archive_path.c_str(), download.status, text_for_log(download).c_str());
         return false;
     }
     if (signed_only &&

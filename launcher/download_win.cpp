@@ -114,7 +114,7 @@ int CZekLauncherDlg::download_server_files() {
             // A local failure (the file could not be written, a bound was passed, the
             // connection broke) says what it was; an HTTP status speaks for itself.
             if ((param.status < 100 || param.status > 599) && !param.text.empty()) {
-                SCLOG(3, fn, L"%s%s", prefix.c_str(), printable_text(param.text).c_str());
+                SCLOG(3, fn, L"%s%s", prefix.c_str(), text_for_log(param).c_str());
                 m_log_view.AddLine(k_colour_failure, L"%s", param.text.c_str());
             }
             m_log_view.AddLine(k_colour_failure, L"%s", load_string(IDS_DOWNLOAD_FAIL).c_str());

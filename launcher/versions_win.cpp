@@ -57,9 +57,9 @@ bool CZekLauncherDlg::get_server_version() {
         const std::wstring failure =
             page.retried
                 ? format_text(L"http request. %s\n(error code = %d. %s)", unreadable.c_str(),
-                              param.status, printable_text(param.text).c_str())
+                              param.status, text_for_log(param).c_str())
                 : format_text(L"%s\n(error code = %d. %s)", unreadable.c_str(), param.status,
-                              printable_text(param.text).c_str());
+                              text_for_log(param).c_str());
         SCLOG(3, fn, L"%s", failure.c_str());
         m_log_view.AddLine(k_colour_failure, L"%s", failure.c_str());
         return false;
@@ -69,7 +69,7 @@ bool CZekLauncherDlg::get_server_version() {
     // version: a page that is not one plain folder name is no version.
     if (!is_safe_folder_name(param.text)) {
         const std::wstring text =
-            format_text(L"refused server version text: %s", printable_text(param.text).c_str());
+            format_text(L"refused server version text: %s", text_for_log(param).c_str());
         SCLOG(3, fn, L"%s", text.c_str());
         m_log_view.AddLine(k_colour_failure, L"%s", text.c_str());
         return false;

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "util/text_util.h"
+
 namespace {
 
 // Constants with nothing to destroy: a worker cut off by the end of the process may still be
@@ -193,4 +195,8 @@ std::wstring too_slow_text(const transfer_limits& limits, bool download, int64_t
 
 std::wstring write_failed_text(uint32_t code, const std::wstring& error_text) {
     return L"WriteFile failed. error code = " + std::to_wstring(code) + L"(" + error_text + L")";
+}
+
+std::wstring text_for_log(const RequestParam& param) {
+    return param.status >= 100 && param.status <= 599 ? printable_text(param.text) : param.text;
 }

@@ -58,6 +58,10 @@ struct RequestParam {
     transfer_limits limits;     // e.g. limits.max_download_bytes for a download of known size
 };
 
+// The response's text for the log: what a server sent (any HTTP status) is escaped and
+// shortened; a failure text of our own stays whole.
+std::wstring text_for_log(const RequestParam& param);
+
 void request_url(RequestParam& param);
 
 // Sets host, port and path from the URL; is_https follows the URL's scheme and keeps its value

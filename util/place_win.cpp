@@ -31,6 +31,27 @@ bool remove_link(const std::wstring& path, DWORD attributes) {
     return removed != FALSE;
 }
 
+// Where the handle really leads ends in `relative`: a file link that the attributes do not
+// show (Wine reports a Unix link to a file as a plain file) leads elsewhere.
+bool leads_here(HANDLE file, const std::wstring& relative) {
+    std::wstring final(1024, L'\0');
+    for (int tries = 0; tries < 2; ++tries) {
+        const DWORD n =
+            ::GetFinalPathNameByHandleW(file, &final[0], static_cast<DWORD>(final.size()), 0);
+        if (n == 0)
+            return false;
+        if (n < final.size()) {
+            final.resize(n);
+            const std::wstring tail = L"\\" + to_lower(relative);
+            final = to_lower(final);
+            return final.size() >= tail.size() &&
+                   final.compare(final.size() - tail.size(), tail.size(), tail) == 0;
+        }
+        final.assign(n + 1, L'\0');
+    }
+    return false;
+}
+
 } // namespace
 
 quiet_places::quiet_places() {
@@ -142,14 +163,18 @@ unique_hfile place::open(DWORD access, DWORD share, DWORD disposition, DWORD att
     unique_hfile file;
     if (!clear_way())
         return file;
-    // The link itself is opened, never what it points at; one planted after the walk is
-    // refused below.
+    // The link itself is opened, never what it points at; one planted after the walk, or one
+    // the attributes do not show, is refused. (It is not deleted here: Wine reports a Unix
+    // link to a file as a plain file, and its DeleteFile then removes what the link points
+    // at, where Windows removes the link.)
     file.reset(::CreateFileW(path().c_str(), access, share, nullptr, disposition,
                              attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file)
+        return file;
     BY_HANDLE_FILE_INFORMATION info;
-    if (file &&
-        (!::GetFileInformationByHandle(file.get(), &info) ||
-         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))) {
+    if (!::GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        !leads_here(file.get(), m_relative)) {
         file.reset();
         ::SetLastError(ERROR_CANT_ACCESS_FILE);
     }
