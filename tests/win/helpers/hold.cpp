@@ -2,7 +2,9 @@
 //   hold mutex NAME STOP_FILE SECONDS   a named mutex, as a running launcher does
 //   hold file PATH STOP_FILE SECONDS    a file opened without sharing, as a program holds its files
 //   hold image PATH STOP_FILE SECONDS   a file others may still read and run, but not replace,
-//                                       as Windows holds a running executable
+//                                       as Windows holds a running executable (a move
+//                                       onto an open file needs the holder's sharing,
+//                                       "Moving and Replacing Files" in the file I/O docs)
 // Prints "held" once it holds it.
 #include <windows.h>
 
