@@ -22,6 +22,9 @@ public:
     bool regist_UrlScheme();
 
     std::wstring m_uri_params;
+    // The first argument as it came, when it named the scheme: an updater that gives up
+    // passes it on.
+    std::wstring m_command_param;
     bool m_self_updating = false;
 
 private:

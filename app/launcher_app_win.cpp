@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "app/product_config.h"
+#include "app/self_update.h"
 #include "launcher/launcher_dlg.h"
 #include "launcher/update_journal_win.h"
 #include "log/sc_log.h"
@@ -68,12 +69,16 @@ BOOL CZekLauncherApp::InitInstance() {
     unique_hlocal argv_owner;
     LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     argv_owner.reset(argv);
-    if (argv && argc >= 2)
-        params = argv[1];
+    // Only as the first argument: the URL scheme always puts the URL there.
+    const bool skip_self_update = argv && argc >= 2 && wcscmp(argv[1], k_skip_self_update_arg) == 0;
+    const int first = skip_self_update ? 2 : 1;
+    if (argv && argc > first)
+        params = argv[first];
 
     SCLOG(0, fn, L"uri_params = %s", printable_text(params).c_str());
     if (params.find(g_product.url_scheme()) != std::wstring::npos) {
         m_uri_params = params;
+        m_command_param = params;
         if (!m_uri_params.empty() && m_uri_params.back() == L'/')
             m_uri_params.pop_back();
         SCLOG(0, fn, L"m_uri_params = %s", printable_text(m_uri_params).c_str());
@@ -84,7 +89,11 @@ BOOL CZekLauncherApp::InitInstance() {
     WriteProfileString(L"setting", L"log path", g_product.log_folder().c_str());
     WriteProfileString(L"setting", L"log filetitle : %s", g_product.program_name().c_str());
 
-    if (check_new_version_itself()) {
+    if (skip_self_update) {
+        SCLOG(2, fn,
+              L"started by an updater that could not swap in the new launcher: skip "
+              L"self_update().");
+    } else if (check_new_version_itself()) {
         m_self_updating = true;
         return FALSE;
     }

@@ -39,8 +39,20 @@ std::wstring batch_quoted(const std::wstring& path) {
     return L"\"" + replace_all(path, L"%", L"%%") + L"\"";
 }
 
+const wchar_t k_skip_self_update_arg[] = L"--skip-self-update";
+
+bool fits_updater_script(const std::wstring& argument) {
+    if (argument.empty() || argument.size() > 2048 || argument.back() == L'\\')
+        return false;
+    for (const wchar_t c : argument)
+        // "!" would expand when the interpreter has delayed expansion switched on.
+        if (c < 0x20 || c > 0x7e || c == L'"' || c == L'!')
+            return false;
+    return true;
+}
+
 std::wstring updater_script_text(const std::wstring& installed, const std::wstring& staged,
-                                 bool restart) {
+                                 bool restart, const std::wstring& argument) {
     const std::wstring i = batch_quoted(installed);
     const std::wstring s = batch_quoted(staged);
     // The new launcher is moved over the old one, which is never deleted first: until the
@@ -51,7 +63,8 @@ std::wstring updater_script_text(const std::wstring& installed, const std::wstri
     text += L"move /y " + s + L" " + i + L" >nul 2>&1 \r\n";
     text += L"if not exist " + s + L" goto Moved \r\n";
     text += L"set /a tries+=1 \r\n";
-    text += L"if %tries% geq " + std::to_wstring(k_updater_tries) + L" goto End \r\n";
+    text += L"if %tries% geq " + std::to_wstring(k_updater_tries) +
+            (restart ? L" goto GiveUp \r\n" : L" goto End \r\n");
     // Wine's command interpreter has no "timeout"; ping waits about a second everywhere.
     text += L"ping -n 2 127.0.0.1 >nul \r\n";
     text += L"goto Repeat \r\n";
@@ -59,6 +72,12 @@ std::wstring updater_script_text(const std::wstring& installed, const std::wstri
     if (restart) {
         text += L"timeout /t 1 \r\n";
         text += L"start \"\" " + i + L" \r\n";
+        text += L"goto End \r\n";
+        text += L":GiveUp \r\n";
+        text += L"start \"\" " + i + L" " + k_skip_self_update_arg;
+        if (fits_updater_script(argument))
+            text += L" " + batch_quoted(argument);
+        text += L" \r\n";
     }
     text += L":End \r\n";
     return text;

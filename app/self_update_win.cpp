@@ -55,8 +55,9 @@ bool write_script(const std::wstring& path, const std::vector<std::wstring>& pat
     return true;
 }
 
-// The body of self_update; true when the updater was started.
-bool start_updater(bool restart) {
+// The body of self_update; true when the updater was started. `argument` goes to the
+// launcher the updater starts when it gives up.
+bool start_updater(bool restart, const std::wstring& argument = L"") {
     SCLOG(0, k_fn_update, L"");
     try {
         const self_update_files files =
@@ -73,8 +74,8 @@ bool start_updater(bool restart) {
         }
         const bool written = write_script(
             files.updater_script, {files.installed, files.staged},
-            [restart](const std::vector<std::wstring>& p) {
-                return updater_script_text(p[0], p[1], restart);
+            [restart, &argument](const std::vector<std::wstring>& p) {
+                return updater_script_text(p[0], p[1], restart, argument);
             },
             k_fn_update);
         if (!written) {
@@ -206,8 +207,13 @@ bool CZekLauncherApp::check_new_version_itself() {
     // A staged launcher left by an earlier run that could not write its updater is older.
     g_staged_by_this_process =
         ::MoveFileExW(files.temp_exe.c_str(), files.staged.c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (!m_command_param.empty() && !fits_updater_script(m_command_param))
+        SCLOG(2, k_fn_check,
+              L"%s cannot be written into the updater; should it give up, it "
+              L"starts the launcher without it.",
+              printable_text(m_command_param).c_str());
     // Start-up skips the dialog only when something will start the launcher again.
-    return start_updater(true);
+    return start_updater(true, m_command_param);
 }
 
 void CZekLauncherApp::self_update(bool restart) {

@@ -20,10 +20,13 @@ int64_t parse_size_field(const std::wstring& field) {
     // Saturates like the runtime's conversion instead of overflowing.
     uint64_t value = 0;
     const uint64_t limit = negative ? static_cast<uint64_t>(INT64_MAX) + 1 : INT64_MAX;
+    const size_t digits_at = i;
     for (; i < field.size() && field[i] >= L'0' && field[i] <= L'9'; ++i) {
         const uint64_t digit = static_cast<uint64_t>(field[i] - L'0');
         value = value > (limit - digit) / 10 ? limit : value * 10 + digit;
     }
+    if (i == digits_at)
+        return k_unknown_size;
     if (negative)
         return value == limit ? INT64_MIN : -static_cast<int64_t>(value);
     return static_cast<int64_t>(value);

@@ -24,7 +24,10 @@ enum class filelist_line_kind { comment, too_few_fields, entry };
 filelist_line_kind classify_filelist_line(const std::wstring& line, std::wstring& trimmed,
                                           FileInfo& entry);
 
-// Decimal with leading blanks and a sign; stops at the first non-digit; no digits give 0.
+// Decimal with leading blanks and a sign; stops at the first non-digit. No digits give
+// k_unknown_size: like any negative size it matches no file and bounds no download, where a
+// 0 would let a missing file pass as identical and bound its archive to 1 MiB.
+constexpr int64_t k_unknown_size = -1;
 int64_t parse_size_field(const std::wstring& field);
 
 // ---- one entry's names

@@ -58,14 +58,35 @@ TEST(BatchScripts, UpdaterText) {
                               L":Repeat \r\n"
                               L"move /y \"C:\\P\\L.exe_\" \"C:\\P\\L.exe\" >nul 2>&1 \r\n"
                               L"if not exist \"C:\\P\\L.exe_\" goto Moved \r\n"
-                              L"set /a tries+=1 \r\n"
-                              L"if %tries% geq 15 goto End \r\n"
-                              L"ping -n 2 127.0.0.1 >nul \r\n"
+                              L"set /a tries+=1 \r\n";
+    const std::wstring wait = L"ping -n 2 127.0.0.1 >nul \r\n"
                               L"goto Repeat \r\n"
                               L":Moved \r\n";
-    EXPECT_EQ(head + L":End \r\n", plain);
-    EXPECT_EQ(head + L"timeout /t 1 \r\nstart \"\" \"C:\\P\\L.exe\" \r\n:End \r\n",
-              updater_script_text(L"C:\\P\\L.exe", L"C:\\P\\L.exe_", true));
+    EXPECT_EQ(head + L"if %tries% geq 15 goto End \r\n" + wait + L":End \r\n", plain);
+    // With a restart, giving up still starts the installed launcher, which then skips its
+    // own update; the first run's argument follows when it can be written safely.
+    const std::wstring restart = head + L"if %tries% geq 15 goto GiveUp \r\n" + wait +
+                                 L"timeout /t 1 \r\nstart \"\" \"C:\\P\\L.exe\" \r\n"
+                                 L"goto End \r\n:GiveUp \r\n"
+                                 L"start \"\" \"C:\\P\\L.exe\" --skip-self-update";
+    const struct {
+        std::wstring argument;
+        std::wstring written;
+    } cases[] = {
+        {L"", L""},
+        {L"s://param=A%20B&C|D^E/", L" \"s://param=A%%20B&C|D^E/\""},
+        {L"s://x\" & calc", L""},
+        {L"s://x\r\ncalc", L""},
+        {L"s://!PATH!", L""},
+        {L"s://x\\", L""},
+        {L"s://\u00e9", L""},
+        {L"s://" + std::wstring(2044, L'a'), L" \"s://" + std::wstring(2044, L'a') + L"\""},
+        {L"s://" + std::wstring(2045, L'a'), L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(restart + c.written + L" \r\n:End \r\n",
+                  updater_script_text(L"C:\\P\\L.exe", L"C:\\P\\L.exe_", true, c.argument))
+            << c.argument;
     EXPECT_NE(std::wstring::npos, updater_script_text(L"C:\\5%\\L.exe", L"C:\\5%\\L.exe_", true)
                                       .find(L"start \"\" \"C:\\5%%\\L.exe\" \r\n"));
 }

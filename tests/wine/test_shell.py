@@ -7,6 +7,7 @@ import re
 import shutil
 import sys
 import tempfile
+import time
 import unittest
 
 import winetest
@@ -236,9 +237,55 @@ class SelfUpdate(Scenario):
         self.assertEqual(
             ('set tries=0 \r\n:Repeat \r\nmove /y "{0}_" "{0}" >nul 2>&1 \r\n'
              'if not exist "{0}_" goto Moved \r\nset /a tries+=1 \r\n'
-             'if %tries% geq 15 goto End \r\nping -n 2 127.0.0.1 >nul \r\ngoto Repeat \r\n'
-             ':Moved \r\ntimeout /t 1 \r\nstart "" "{0}" \r\n:End \r\n').format(installed),
+             'if %tries% geq 15 goto GiveUp \r\nping -n 2 127.0.0.1 >nul \r\ngoto Repeat \r\n'
+             ':Moved \r\ntimeout /t 1 \r\nstart "" "{0}" \r\ngoto End \r\n:GiveUp \r\n'
+             'start "" "{0}" --skip-self-update \r\n:End \r\n').format(installed),
             script.decode("ascii"))
+
+    def test_an_updater_that_gives_up_starts_the_installed_launcher(self):
+        # The installed launcher stays open as Windows keeps a running executable: it can
+        # still be started, but the updater's move over it is refused every time.
+        release = sample_release("7.5", archive=False)
+        release.publish(self.root)
+        publish_launcher(self.root, "7.5", UPDATE_EXE)
+        self.p.install()
+        holder, out, _ = self.p.start(self.p.helper("hold"), [
+            "image", PUBLIC_FOLDER + "\\FenwaLauncher.exe", "C:\\stop-hold", "120"])
+        for _ in range(300):
+            if "held" in winetest._read(out):
+                break
+            time.sleep(0.1)
+        url = URL_PREFIX + "Fenwa%20Launcher%20-%20GU12%20x&y/"
+        try:
+            with TestServer(http_port=80, https_port=443, static_root=self.root) as server:
+                r = self.p.run(self.p.installed_exe, [url], timeout=90)
+                self.assertNotEqual("timeout", r.rc, r)
+                starts = self.p.host_starts(wait_for=2, timeout=90)
+                archive = "/%s/7.5/FenwaLauncher.exe.zip" % DOWNLOAD_PATH
+                self.assertEqual(1, len(server.requests_for(archive)), "the second run skips it")
+        finally:
+            open(os.path.join(self.p.path, "drive_c", "stop-hold"), "w").close()
+            holder.wait(timeout=30)
+        self.assertTrue(self.p.wait_idle(60))
+
+        self.assertEqual(["-u", "-i GU12"], [s[1] for s in starts])
+        with open(winetest.EXE, "rb") as f:
+            self.assertEqual(f.read(), self.p.installed("FenwaLauncher.exe"))
+        self.assertFalse(os.path.exists(os.path.join(self.p.program_folder,
+                                                     "FenwaLauncher.exe_")))
+        first, second = self.runs()  # started once: no loop
+        self.assertTrue(of(first, CHECK)[-1].startswith("new version exists."))
+        self.assertEqual([], of(second, CHECK))
+        init = of(second, "CZekLauncherApp::InitInstance")
+        self.assertIn("uri_params = " + url, init)
+        self.assertIn("started by an updater that could not swap in the new launcher: skip "
+                      "self_update().", init)
+        # The staged launcher this run did not stage is removed at its exit.
+        self.assertIn(PUBLIC_FOLDER + "\\FenwaLauncher.exe_ was not staged by this run: "
+                      "deleted.", of(second, UPDATE))
+        self.assertIn('start "" "%s\\FenwaLauncher.exe" --skip-self-update "%s" \r\n'
+                      % (PUBLIC_FOLDER, url.replace("%", "%%")),
+                      self.p.script("self_updater.bat").decode("ascii"))
 
     def test_equal_or_lower_version_is_skipped(self):
         self.p.install()
