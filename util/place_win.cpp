@@ -187,12 +187,6 @@ bool place::move_to(const place& to, DWORD flags) const {
     return ::MoveFileExW(path().c_str(), to.path().c_str(), flags) != FALSE;
 }
 
-bool place::copy_to(const place& to) const {
-    if (!clear_way() || !to.clear_way())
-        return false;
-    return ::CopyFileW(path().c_str(), to.path().c_str(), FALSE) != FALSE;
-}
-
 bool place::remove() const {
     // delete_tree removes a link as a link, below and at this place.
     return clear_way(false) && delete_tree(path());

@@ -46,7 +46,6 @@ public:
     // MoveFileExW with `flags`; the way to both places is cleared, and a link at the target
     // is removed first (MOVEFILE_REPLACE_EXISTING would otherwise keep what it points at).
     bool move_to(const place& to, DWORD flags) const;
-    bool copy_to(const place& to) const;
     // The file, or the folder with everything in it; a link is removed as a link.
     bool remove() const;
     // Every file below this folder, recursively, without entering a link.
