@@ -8,6 +8,7 @@
 #include "launcher/update_journal_win.h"
 #include "log/sc_log.h"
 #include "util/file_util_win.h"
+#include "util/folder_security_win.h"
 #include "util/system_library_win.h"
 
 CZekLauncherApp::~CZekLauncherApp() {
@@ -47,6 +48,9 @@ BOOL CZekLauncherApp::InitInstance() {
         g_plog->open(g_product.log_folder(), title, 6);
         g_plog->write_start_log();
     }
+    // What securing the program's folder did before the log could be opened below it.
+    for (const security_note& line : take_program_root_report())
+        SCLOG(line.level, L"secure_program_root", L"%s", line.text.c_str());
 
     // An update cut off by the end of an earlier process is repaired before anything else
     // looks at the program folder or the network.

@@ -5,6 +5,7 @@
 
 #include "build_config.h"
 #include "util/file_util_win.h"
+#include "util/folder_security_win.h"
 
 bool test_folder_access_at(const std::wstring& folder) {
     // An unknown folder must not turn into a test in the root of the current drive.
@@ -32,14 +33,25 @@ bool test_folder_access(int csidl) {
     return test_folder_access_at(get_special_folder(csidl));
 }
 
+namespace {
+
+// The program's folder is made administrators' own before anything below it is touched; a
+// link there that cannot be removed makes this documents folder unusable.
+bool usable_documents_folder(const std::wstring& folder) {
+    return test_folder_access_at(folder) && secure_program_root(folder + L"\\Fenwa");
+}
+
+} // namespace
+
 ProductConfig::ProductConfig() {
     folder_usable = true;
     m_documents_folder = get_special_folder(CSIDL_COMMON_DOCUMENTS);
-    folder_usable = test_folder_access(CSIDL_COMMON_DOCUMENTS);
+    folder_usable = usable_documents_folder(m_documents_folder);
     if (!folder_usable) {
-        folder_usable = test_folder_access(CSIDL_PERSONAL);
+        const std::wstring personal = get_special_folder(CSIDL_PERSONAL);
+        folder_usable = usable_documents_folder(personal);
         if (folder_usable)
-            m_documents_folder = get_special_folder(CSIDL_PERSONAL);
+            m_documents_folder = personal;
     }
 
     m_program_name = L"FenwaLauncher";
