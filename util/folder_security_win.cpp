@@ -370,6 +370,7 @@ bool secure_program_root(const std::wstring& root) {
     if (why.empty() && !already_as_wanted(h.get(), wanted.get()))
         why = L"another owner or access list";
 
+    const size_t notes_before = kept_notes().size();
     // The folder itself first, so that nobody else adds to it while it is walked.
     if (!set_on_object(h.get(), wanted.get())) {
         note(3, L"could not set the access list of " + root + error_text(::GetLastError()));
@@ -383,6 +384,10 @@ bool secure_program_root(const std::wstring& root) {
     state.root = root;
     state.user_sid = current_user_sid();
     walk(L"", 0, state);
+    // A folder found as wanted had its list carried down at an earlier start, and what was
+    // made since inherited it: the tree need not be rewritten at every start.
+    if (why.empty() && kept_notes().size() == notes_before && g_notes_left_out == 0)
+        return true;
 
     // Then down to what stays below it. SetSecurityInfo propagates inheritable entries to
     // the existing children ("Automatic Propagation of Inheritable ACEs");
