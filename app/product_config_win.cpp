@@ -38,7 +38,8 @@ namespace {
 // The program's folder is made administrators' own before anything below it is touched; a
 // link there that cannot be removed makes this documents folder unusable.
 bool usable_documents_folder(const std::wstring& folder) {
-    return test_folder_access_at(folder) && secure_program_root(folder + L"\\Fenwa");
+    return test_folder_access_at(folder) &&
+           secure_program_root(folder + L"\\Fenwa", current_user_sid());
 }
 
 } // namespace

@@ -96,17 +96,19 @@ private:
 
 // A handle to the entry itself, never to what a link in its place points at
 // (FILE_FLAG_OPEN_REPARSE_POINT, see "Symbolic Link Effects on File Systems Functions");
-// FILE_FLAG_BACKUP_SEMANTICS opens folders too. Asking only for the security and attribute
-// rights, the open never meets a sharing violation with a program that has the file open.
-unique_hfile open_entry(const std::wstring& path) {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// FILE_FLAG_BACKUP_SEMANTICS opens folders too. A file is opened for its security and
+// attributes only, which no sharing mode refuses. A folder is opened for listing and shared
+// for reading only, so that while the handle is held nobody can rename it, delete it or turn
+// it into a link: the path through it keeps leading where it was checked.
+unique_hfile open_entry(const std::wstring& path, bool folder) {
+    const DWORD share =
+        folder ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-    unique_hfile h(::CreateFileW(path.c_str(),
-                                 READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
-                                 share, nullptr, OPEN_EXISTING, flags, nullptr));
+    const DWORD read = READ_CONTROL | FILE_READ_ATTRIBUTES | (folder ? FILE_LIST_DIRECTORY : 0);
+    unique_hfile h(::CreateFileW(path.c_str(), read | WRITE_DAC | WRITE_OWNER, share, nullptr,
+                                 OPEN_EXISTING, flags, nullptr));
     if (!h && ::GetLastError() == ERROR_ACCESS_DENIED)
-        h.reset(::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, share, nullptr,
-                              OPEN_EXISTING, flags, nullptr));
+        h.reset(::CreateFileW(path.c_str(), read, share, nullptr, OPEN_EXISTING, flags, nullptr));
     return h;
 }
 
@@ -135,24 +137,35 @@ bool set_on_object(HANDLE h, PSECURITY_DESCRIPTOR sd) {
                                      sd) != FALSE;
 }
 
-std::vector<std::wstring> entries_of(const std::wstring& folder) {
-    std::vector<std::wstring> names;
+struct entry {
+    std::wstring name;
+    DWORD attributes;
+};
+
+std::vector<entry> entries_of(const std::wstring& folder) {
+    std::vector<entry> entries;
     WIN32_FIND_DATAW data;
     unique_hfind find(::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &data,
                                          FindExSearchNameMatch, nullptr, 0));
     if (!find)
-        return names;
+        return entries;
     do {
         const std::wstring name = data.cFileName;
         if (name != L"." && name != L"..")
-            names.push_back(name);
+            entries.push_back({name, data.dwFileAttributes});
     } while (::FindNextFileW(find.get(), &data));
-    return names;
+    return entries;
+}
+
+// A real folder by the find data, opened as one; a link is never opened as a folder.
+bool listed_as_folder(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // Removes an entry that nobody trusted made, with everything in it. A folder is first taken
 // from its owner, so that nothing in it can be turned into a link while it is emptied.
-bool remove_entry(const std::wstring& path, unique_hfile h, int depth) {
+// `held`: h was opened as a folder (open_entry).
+bool remove_entry(const std::wstring& path, unique_hfile h, bool held, int depth) {
     const DWORD attributes = h ? attributes_of(h.get()) : ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;
@@ -162,7 +175,7 @@ bool remove_entry(const std::wstring& path, unique_hfile h, int depth) {
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         unique_hlocal admins_only = program_root_descriptor(true);
-        if (!h || !admins_only || !set_on_object(h.get(), admins_only.get()) ||
+        if (!h || !held || !admins_only || !set_on_object(h.get(), admins_only.get()) ||
             depth >= k_max_depth)
             return false;
         if (is_link(attributes_of(h.get()))) {
@@ -170,9 +183,10 @@ bool remove_entry(const std::wstring& path, unique_hfile h, int depth) {
             return remove_link(path, FILE_ATTRIBUTE_DIRECTORY);
         }
         bool all = true;
-        for (const std::wstring& name : entries_of(path)) {
-            const std::wstring child = path + L"\\" + name;
-            all = remove_entry(child, open_entry(child), depth + 1) && all;
+        for (const entry& e : entries_of(path)) {
+            const std::wstring child = path + L"\\" + e.name;
+            const bool folder = listed_as_folder(e.attributes);
+            all = remove_entry(child, open_entry(child, folder), folder, depth + 1) && all;
         }
         h.reset();
         return all && ::RemoveDirectoryW(path.c_str());
@@ -192,11 +206,12 @@ struct walk_state {
 
 void walk(const std::wstring& rel, int depth, walk_state& state) {
     const std::wstring folder = rel.empty() ? state.root : state.root + L"\\" + rel;
-    for (const std::wstring& name : entries_of(folder)) {
-        const std::wstring child_rel = rel.empty() ? name : rel + L"\\" + name;
+    for (const entry& e : entries_of(folder)) {
+        const std::wstring child_rel = rel.empty() ? e.name : rel + L"\\" + e.name;
         const std::wstring shown = printable_text(child_rel);
         const std::wstring path = state.root + L"\\" + child_rel;
-        unique_hfile h = open_entry(path);
+        const bool held = listed_as_folder(e.attributes);
+        unique_hfile h = open_entry(path, held);
         const DWORD open_error = h ? ERROR_SUCCESS : ::GetLastError();
         // The find data's attributes cannot be trusted alone; either saying "link" counts.
         const DWORD attributes = h ? attributes_of(h.get()) : ::GetFileAttributesW(path.c_str());
@@ -232,7 +247,7 @@ void walk(const std::wstring& rel, int depth, walk_state& state) {
         }
         if (!is_trusted_owner(owner, state.user_sid)) {
             const std::wstring whose = owner.empty() ? L"an unreadable owner" : owner;
-            if (remove_entry(path, std::move(h), 0)) {
+            if (remove_entry(path, std::move(h), held, 0)) {
                 note(2, L"removed " + shown + L", owned by " + whose);
             } else {
                 note(3, L"could not remove " + shown + L", owned by " + whose +
@@ -241,8 +256,8 @@ void walk(const std::wstring& rel, int depth, walk_state& state) {
             }
             continue;
         }
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && attributes != INVALID_FILE_ATTRIBUTES &&
-            depth < k_max_depth)
+        // Walked while its handle is held, so that nothing on the way can change.
+        if (held && h && (attributes & FILE_ATTRIBUTE_DIRECTORY) && depth < k_max_depth)
             walk(child_rel, depth + 1, state);
     }
 }
@@ -326,7 +341,7 @@ std::wstring current_user_sid() {
     return sid_text(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
 }
 
-bool secure_program_root(const std::wstring& root) {
+bool secure_program_root(const std::wstring& root, const std::wstring& user_sid) {
     privilege_scope privileges;
     const unique_hlocal wanted = program_root_descriptor();
     std::wstring why;
@@ -355,7 +370,7 @@ bool secure_program_root(const std::wstring& root) {
         }
     }
 
-    unique_hfile h = open_entry(root);
+    unique_hfile h = open_entry(root, true);
     const DWORD attributes = h ? attributes_of(h.get()) : INVALID_FILE_ATTRIBUTES;
     if (attributes == INVALID_FILE_ATTRIBUTES || is_link(attributes) ||
         !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -382,7 +397,7 @@ bool secure_program_root(const std::wstring& root) {
                     L"read and execute");
     walk_state state;
     state.root = root;
-    state.user_sid = current_user_sid();
+    state.user_sid = user_sid;
     walk(L"", 0, state);
     // A folder found as wanted had its list carried down at an earlier start, and what was
     // made since inherited it: the tree need not be rewritten at every start.

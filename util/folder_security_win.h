@@ -19,7 +19,8 @@ bool enforce_redirection_trust();
 // that is_trusted_owner refuses. False when `root` cannot be used: a link or file in its
 // place that could not be removed, or no folder could be made. What it did is kept for
 // take_program_root_report: the log lives below `root`, so it cannot be open yet.
-bool secure_program_root(const std::wstring& root);
+// `user_sid` is the account running the launcher (current_user_sid()).
+bool secure_program_root(const std::wstring& root, const std::wstring& user_sid);
 
 // What secure_program_root did, as log lines with their level, handed over once.
 struct security_note {

@@ -5,7 +5,11 @@
 
 #include <sddl.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
+
+#include "util/file_util_win.h"
 
 namespace {
 
@@ -17,6 +21,14 @@ std::wstring sddl_of(PSECURITY_DESCRIPTOR sd) {
         return L"(error " + std::to_wstring(::GetLastError()) + L")";
     unique_hlocal keep(text);
     return text;
+}
+
+std::vector<std::wstring> report_lines() {
+    std::vector<std::wstring> lines;
+    for (const security_note& n : take_program_root_report())
+        lines.push_back(std::to_wstring(n.level) + L" " + n.text);
+    std::sort(lines.begin(), lines.end());
+    return lines;
 }
 
 } // namespace
@@ -63,4 +75,58 @@ TEST(FolderSecurity, OwnerRule) {
     // Without a known user only the three system accounts remain.
     EXPECT_FALSE(is_trusted_owner(me, L""));
     EXPECT_TRUE(is_trusted_owner(L"S-1-5-18", L""));
+}
+
+// Wine reports the prefix user as the owner of every file: named as someone else, that user's
+// entries are what another local user left behind.
+TEST(FolderSecurity, WalkRemovesWhatOthersOwnAndKeepsTheRest) {
+    wchar_t base[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, base);
+    const std::wstring root = std::wstring(base) + L"fenwa_secure_root";
+    delete_folder(root);
+    const auto plant = [&] {
+        ASSERT_TRUE(ensure_folder(root + L"\\sub\\deeper"));
+        ASSERT_TRUE(write_text_file(root + L"\\a.txt", L"a", true, false));
+        ASSERT_TRUE(write_text_file(root + L"\\sub\\deeper\\c.txt", L"c", true, false));
+        ASSERT_TRUE(write_text_file(root + L"\\sub\\b.txt", L"b", true, false));
+        ASSERT_TRUE(
+            ::SetFileAttributesW((root + L"\\sub\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    };
+    plant();
+    const std::wstring me = current_user_sid();
+    take_program_root_report();
+    EXPECT_TRUE(secure_program_root(root, me));
+    EXPECT_TRUE(path_exists(root + L"\\sub\\b.txt"));
+    EXPECT_TRUE(path_exists(root + L"\\sub\\deeper\\c.txt"));
+    // Wine reads back a list made from the Unix mode, never the one set.
+    EXPECT_EQ(std::vector<std::wstring>{L"0 " + root +
+                                        L" secured (it was another owner or access "
+                                        L"list): owner Administrators; SYSTEM and Administrators "
+                                        L"full control, Users read and execute"},
+              report_lines());
+
+    EXPECT_TRUE(secure_program_root(root, L"S-1-5-21-1-2-3-1001"));
+    EXPECT_TRUE(path_exists(root));
+    EXPECT_FALSE(path_exists(root + L"\\a.txt"));
+    EXPECT_FALSE(path_exists(root + L"\\sub"));
+    const std::vector<std::wstring> want = {
+        L"0 " + root +
+            L" secured (it was another owner or access list): owner Administrators; "
+            L"SYSTEM and Administrators full control, Users read and execute",
+        L"2 removed a.txt, owned by " + me,
+        L"2 removed sub, owned by " + me,
+    };
+    EXPECT_EQ(want, report_lines());
+
+    // A plain file where the folder belongs is removed and the folder made.
+    delete_folder(root);
+    ASSERT_TRUE(write_text_file(root, L"x", true, false));
+    EXPECT_TRUE(secure_program_root(root, me));
+    EXPECT_TRUE(::GetFileAttributesW(root.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(std::vector<std::wstring>{L"0 " + root +
+                                        L" secured (it was a file): owner "
+                                        L"Administrators; SYSTEM and Administrators full "
+                                        L"control, Users read and execute"},
+              report_lines());
+    delete_folder(root);
 }
