@@ -9,6 +9,7 @@
 #include "launcher/update_journal_win.h"
 #include "log/sc_log.h"
 #include "util/file_util_win.h"
+#include "util/folder_security_win.h"
 #include "util/place_win.h"
 #include "util/text_util.h"
 #include "util/system_library_win.h"
@@ -36,7 +37,7 @@ BOOL CZekLauncherApp::InitInstance() {
     icc.dwICC = ICC_WIN95_CLASSES;
     ::InitCommonControlsEx(&icc);
 
-    if (!g_product.folder_usable) {
+    if (!g_product.secure_folders()) {
         AfxMessageBox(
             L"공용 문서 또는 내 문서 경로를 접근할 수 없는 환경이므로 원격제어를 실행할 수 "
             L"없습니다.",
@@ -50,6 +51,9 @@ BOOL CZekLauncherApp::InitInstance() {
         g_plog->open(g_product.log_folder(), title, 6);
         g_plog->write_start_log();
     }
+    // What securing the program's folder did before the log could be opened below it.
+    for (const security_note& line : take_program_root_report())
+        SCLOG(line.level, L"secure_program_root", L"%s", line.text.c_str());
     set_link_reporter([](const std::wstring& path, bool removed) {
         SCLOG(2, L"place", L"a link in place of %s %s", path.c_str(),
               removed ? L"was removed." : L"could not be removed; nothing is done there.");

@@ -7,6 +7,7 @@
 #include "app/launcher_app.h"
 #include "app/product_config.h"
 #include "log/sc_log.h"
+#include "util/folder_security_win.h"
 #include "util/system_library_win.h"
 
 // Never destroyed: a worker thread cut off by the end of the process may still read it.
@@ -42,6 +43,8 @@ extern "C" int WinMainCRTStartup();
 // from the system folder, as the loader would have bound it, so that its own imports are
 // searched for in the system folder too.
 extern "C" int fenwa_entry() {
+    // Before any file is opened; where the system lacks it, nothing changes.
+    (void)enforce_redirection_trust();
     restrict_library_search();
     wchar_t failed[MAX_PATH];
     if (!bind_delay_imports(failed, MAX_PATH)) {

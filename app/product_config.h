@@ -30,7 +30,12 @@ public:
     int32_t server_port = 443;
     bool folder_usable = false;
 
+    // Makes <documents>\Fenwa the administrators' own before anything below it is used;
+    // falls back to the personal documents folder as the start-up's access test does.
+    bool secure_folders();
+
 private:
+    void use_documents_folder(const std::wstring& folder);
     std::wstring m_program_name;
     std::wstring m_url_scheme;
     std::wstring m_url_scheme_description;

@@ -5,6 +5,7 @@
 
 #include "build_config.h"
 #include "util/file_util_win.h"
+#include "util/folder_security_win.h"
 
 bool test_folder_access_at(const std::wstring& folder) {
     // An unknown folder must not turn into a test in the root of the current drive.
@@ -30,6 +31,27 @@ bool test_folder_access_at(const std::wstring& folder) {
 
 bool test_folder_access(int csidl) {
     return test_folder_access_at(get_special_folder(csidl));
+}
+
+void ProductConfig::use_documents_folder(const std::wstring& folder) {
+    m_documents_folder = folder;
+    use_documents_folder(m_documents_folder);
+}
+
+bool ProductConfig::secure_folders() {
+    // Only the one running copy walks the folder (the single-instance check comes first): a
+    // second one would hold folders open under an update. A link there that cannot be
+    // removed makes this documents folder unusable, and the personal one is tried.
+    if (!folder_usable)
+        return false;
+    if (secure_program_root(m_documents_folder + L"\\Fenwa", current_user_sid()))
+        return true;
+    const std::wstring personal = get_special_folder(CSIDL_PERSONAL);
+    folder_usable = personal != m_documents_folder && test_folder_access_at(personal) &&
+                    secure_program_root(personal + L"\\Fenwa", current_user_sid());
+    if (folder_usable)
+        use_documents_folder(personal);
+    return folder_usable;
 }
 
 ProductConfig::ProductConfig() {

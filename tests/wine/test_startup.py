@@ -195,5 +195,76 @@ class DocumentsFolder(unittest.TestCase):
             p.cleanup()
 
 
+class LocalUsers(unittest.TestCase):
+    """What another local user leaves in the program's folder before the launcher runs. Wine
+    enforces no list and reports one owner for every file, so only links can be shown here;
+    the list itself and the owner rule are checked by the Windows unit tests."""
+
+    @staticmethod
+    def victim(p):
+        folder = os.path.join(p.path, "drive_c", "victim")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "sentinel.txt"), "w") as f:
+            f.write("keep")
+        return folder
+
+    def assert_untouched(self, folder):
+        self.assertEqual(["sentinel.txt"], sorted(os.listdir(folder)))
+        with open(os.path.join(folder, "sentinel.txt")) as f:
+            self.assertEqual("keep", f.read())
+
+    def test_program_folder_found_as_a_link(self):
+        p = LauncherPrefix("acl-root-link")
+        try:
+            victim = self.victim(p)
+            root = os.path.join(p.public_documents, "Fenwa")
+            os.symlink(victim, root)
+            self.assertNotEqual("timeout", p.launch().rc)
+            # Nothing went through the link: not the log, not the scripts, not the walk.
+            self.assert_untouched(victim)
+            if os.path.islink(root):
+                # Wine refuses to remove a host link: the public folder is not used at all.
+                lines = p.log_lines(p.log_path(p.my_documents))
+                self.assertIn(root_win(p) + " is a link that could not be removed (error 145): "
+                              "not used", messages(lines, "secure_program_root"))
+            else:
+                self.assertTrue(os.path.isdir(root))
+                self.assertIn(root_win(p) + " secured (it was a link): owner Administrators; "
+                              "SYSTEM and Administrators full control, Users read and execute",
+                              messages(p.log_lines(), "secure_program_root"))
+        finally:
+            p.cleanup()
+
+    def test_folder_secured_before_the_log_opens(self):
+        p = LauncherPrefix("acl-secured-first")
+        try:
+            victim = self.victim(p)
+            program = os.path.join(p.public_documents, "Fenwa", "FenwaLauncher")
+            os.makedirs(program)
+            link = os.path.join(program, "bin")
+            os.symlink(victim, link)
+            self.assertNotEqual("timeout", p.launch().rc)
+            self.assert_untouched(victim)
+            run = parsed(p.log_lines())
+            self.assertEqual(["CSCLog::write_start_log"] * 4, [e[0] for e in run[:4]])
+            # Recorded before the log existed, written as soon as it is open: under Wine the
+            # list read back is never the one set, so the change is logged at every start.
+            self.assertEqual(("secure_program_root", "",
+                              root_win(p) + " secured (it was another owner or access list): "
+                              "owner Administrators; SYSTEM and Administrators full control, "
+                              "Users read and execute"), (run[4][0], run[4][2], run[4][3]))
+            if os.path.lexists(link):
+                self.assertEqual(("[error]", "could not remove the link FenwaLauncher\\bin "
+                                  "(error 145)"), run[5][2:])
+            else:
+                self.assertEqual(("[warn]", "removed the link FenwaLauncher\\bin"), run[5][2:])
+        finally:
+            p.cleanup()
+
+
+def root_win(p):
+    return "C:\\users\\Public\\Documents\\Fenwa"
+
+
 if __name__ == "__main__":
     unittest.main()
