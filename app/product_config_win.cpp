@@ -35,7 +35,9 @@ bool test_folder_access(int csidl) {
 
 void ProductConfig::use_documents_folder(const std::wstring& folder) {
     m_documents_folder = folder;
-    use_documents_folder(m_documents_folder);
+    m_log_folder = m_documents_folder + L"\\Fenwa\\log";
+    m_program_folder = m_documents_folder + L"\\Fenwa\\FenwaLauncher";
+    m_service_exe_path = m_program_folder + L"\\FenwaHostSvr.exe";
 }
 
 bool ProductConfig::secure_folders() {
@@ -74,7 +76,5 @@ ProductConfig::ProductConfig() {
     m_download_path = L"download/Customer/program_kr";
     m_registry_key = L"Software\\Fenwa\\FenwaLauncher";
 
-    m_log_folder = m_documents_folder + L"\\Fenwa\\log";
-    m_program_folder = m_documents_folder + L"\\Fenwa\\FenwaLauncher";
-    m_service_exe_path = m_program_folder + L"\\FenwaHostSvr.exe";
+    use_documents_folder(m_documents_folder);
 }
