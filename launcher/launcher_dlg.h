@@ -82,6 +82,7 @@ private:
     // The backup folder as a plain folder: a link planted in its place is removed first.
     bool prepare_backup_folder();
     void delete_backup_folder();
+    void put_old_launcher_aside();
 
     // The download step's work on one entry, each change recorded in the journal first.
     std::wstring relative(const std::wstring& path) const;

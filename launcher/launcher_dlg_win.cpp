@@ -252,6 +252,18 @@ bool CZekLauncherDlg::prepare_backup_folder() {
     return placed(folder).make_folders();
 }
 
+void CZekLauncherDlg::put_old_launcher_aside() {
+    // The old launcher may be this very process, which Windows does not let be deleted: it
+    // waits beside the program for a later start to remove it, so that the backup can go.
+    if (m_old_launcher.empty())
+        return;
+    const place old = placed(m_old_launcher);
+    const place aside = placed(g_product.old_launcher_path());
+    if (old.exists() && old.move_to(aside, MOVEFILE_REPLACE_EXISTING))
+        aside.remove();
+    m_old_launcher.clear();
+}
+
 void CZekLauncherDlg::delete_backup_folder() {
     // Never while the journal still names files in it that are not back in place (the
     // next start puts them back); only ever the backup folder itself, and no link found in
@@ -262,15 +274,7 @@ void CZekLauncherDlg::delete_backup_folder() {
     const std::wstring folder = backup_folder();
     if (folder.empty())
         return;
-    // The old launcher may be this very process, which Windows does not let be deleted: it
-    // waits beside the program for a later start to remove it, so that the backup can go.
-    if (!m_old_launcher.empty()) {
-        const place old = placed(m_old_launcher);
-        const place aside = placed(g_product.old_launcher_path());
-        if (old.exists() && old.move_to(aside, MOVEFILE_REPLACE_EXISTING))
-            aside.remove();
-        m_old_launcher.clear();
-    }
+    put_old_launcher_aside();
     placed(folder).remove();
 }
 
@@ -322,6 +326,7 @@ void CZekLauncherDlg::thread_launcher() {
         }
         if (m_journal) {
             m_journal.reset();
+            put_old_launcher_aside(); // committed: it never goes back now
             journal_contents journal;
             if (read_journal(g_product.program_folder(), journal))
                 clear_journal(g_product.program_folder(), journal);

@@ -377,5 +377,46 @@ class Parameters(Scenario):
         self.assertEqual([], self.p.host_starts(timeout=0))
 
 
+class LauncherInTheRelease(Scenario):
+    def test_the_running_launcher_is_renamed_never_replaced(self):
+        """Windows lets a running image be renamed but not replaced or deleted: the launcher
+        that runs from the program folder keeps its file (the same one, not a copy) through
+        a rollback, and an update leaves neither it nor its backup behind."""
+        import winetest
+        with open(self.p.exe, "rb") as f, open(os.path.join(
+                winetest.BUILD, "win", "older", "FenwaLauncher.exe"), "rb") as g:
+            current, newer = f.read(), g.read()
+
+        def release(version, launcher, missing=()):
+            rel = sample_release(version, version, archive=False)
+            rel.files["FenwaLauncher.exe"] = launcher
+            rel.files.update({name: b"never served" for name in missing})
+            rel.publish(self.root, skip=missing)
+
+        release("1.0", current)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_launcher(URL_PREFIX + "R1")
+        self.p.wait_idle(20)
+        installed = os.path.join(self.p.program_folder, "FenwaLauncher.exe")
+        inode = os.stat(installed).st_ino
+
+        for version, missing in (("1.1", ("zz.txt",)), ("1.2", ())):
+            release(version, newer, missing)
+            with TestServer(http_port=80, https_port=443, static_root=self.root):
+                r = self.p.run(installed, [URL_PREFIX + "R2"], timeout=90)
+            self.assertNotEqual("timeout", r.rc, r)
+            self.p.wait_idle(20)
+            left = sorted(os.listdir(self.p.program_folder))
+            self.assertFalse([n for n in left if n.startswith("1.") or n.endswith(".new")
+                              or n.startswith("~")], left)
+        # Rolled back, the very file that ran came back; updated, it waits beside the new
+        # one (Wine too refuses to delete a running image) until a later start removes it.
+        self.assertEqual("1.2", self.p.installed_version())
+        self.assertEqual(newer, self.p.installed("FenwaLauncher.exe"))
+        self.assertEqual(inode, os.stat(installed + ".old").st_ino)
+        self.run_launcher(URL_PREFIX + "R3")  # no server
+        self.assertFalse(os.path.exists(installed + ".old"))
+        self.assertEqual(newer, self.p.installed("FenwaLauncher.exe"))
+
 if __name__ == "__main__":
     unittest.main()
