@@ -30,9 +30,7 @@ SHOTS = ("start", "downloading", "failure", "rollback", "maximised", "about", "c
          "code-invalid", "code-valid")
 CODE_BOX, CONNECT, NOTICE, WARNING, CLOSE = 1011, 1, 1010, 1013, 1014
 TITLE, STATUS, COUNT = 1004, 1005, 1006
-IDS_NOTICE, IDS_CODE_INSTRUCTION = 102, 139
-# Every line the status label shows besides file names: the steps and their failures.
-STATUS_LINES = (106, 121, 122, 123, 124, 127, 129, 133)
+IDS_NOTICE, IDS_CODE_INSTRUCTION, IDS_SERVER_VERSION_FAIL = 102, 139, 106
 
 
 # ---- PNG reading (8-bit RGB or RGBA, as ImageMagick writes them)
@@ -262,8 +260,17 @@ class Screens:
                 deadline = time.monotonic() + 5
                 while time.monotonic() < deadline and len(server.requests_for(base + "/version.html")) < 2:
                     time.sleep(0.05)
-                time.sleep(0.7)
-                self.grab("failure", rect)
+                # A busy machine may take long over a grab: take it early and again until the
+                # track shows the failure, while the window is still there.
+                l, t, r, b = self.info["failure.progress"] or rect
+                bar = ((l + r) // 2 - rect[0], (t + b) // 2 - rect[1])
+                until = time.monotonic() + 1.2
+                time.sleep(0.3)
+                while True:
+                    shown = read_png(self.grab("failure", rect)).pixel(*bar) == (255, 64, 0)
+                    if shown or time.monotonic() > until:
+                        break
+                    time.sleep(0.1)
             self.finish(proc)
 
     def shot_rollback(self):
@@ -313,8 +320,8 @@ class Screens:
         # How wide the main window's notice should come out: bold at 10 points.
         self.info["notice.extent"] = {
             weight: self.extent(IDS_NOTICE, "MS Shell Dlg", 10, weight) for weight in (400, 700)}
-        self.info["status.extent"] = {
-            sid: self.extent(sid, "MS Shell Dlg", 9, 400) for sid in STATUS_LINES}
+        # The status line of the failure picture, at the status label's 9 points.
+        self.info["failure.extent"] = self.extent(IDS_SERVER_VERSION_FAIL, "MS Shell Dlg", 9, 400)
         shots = {"start": self.shot_start_and_about, "downloading": self.shot_downloading,
                  "failure": self.shot_failure, "rollback": self.shot_rollback,
                  "code": self.shot_code_dialog}
