@@ -106,13 +106,10 @@ BOOL CZekLauncherDlg::OnInitDialog() {
     ::SetCurrentDirectoryW(g_product.program_folder().c_str());
     apply_colour_scheme();
 
-    // Wide enough for the longest status line of every language beside a count of four
-    // digits, at the labels' 9 points.
-    constexpr int k_width = 360;
-    ::MoveWindow(m_hWnd, 0, 0, k_width, 140, TRUE);
+    ::MoveWindow(m_hWnd, 0, 0, 320, 140, TRUE);
     RECT area = {};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    ::SetWindowPos(m_hWnd, nullptr, area.left + (area.right - area.left - k_width) / 2,
+    ::SetWindowPos(m_hWnd, nullptr, area.left + (area.right - area.left - 320) / 2,
                    area.top + (area.bottom - area.top - 140) / 2, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
     ::ShowWindow(m_hWnd, SW_SHOW);
 
