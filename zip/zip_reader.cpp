@@ -518,7 +518,7 @@ uint32_t CZipReader::check_directory() {
               [](const span& a, const span& b) { return a.begin < b.begin; });
     for (int k = 0; k < span_count; ++k) {
         if (spans[k].end > m_cd_offset)
-            return refuse(spans[k].index, nullptr, "the entry's data runs into the directory");
+            return refuse(spans[k].index, nullptr, "the entry overlaps the directory");
         if (k > 0 && spans[k].begin < spans[k - 1].end)
             return refuse(spans[k].index, nullptr, "the entry overlaps another entry");
     }
