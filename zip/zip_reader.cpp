@@ -487,7 +487,7 @@ uint32_t CZipReader::check_directory() {
     local_header local;
     for (int i = 0; i < m_count; ++i) {
         if (position + k_central_size > cd_end || !read_central(position, c))
-            return refuse(i, nullptr, "the directory holds fewer entries than its end record says");
+            return refuse(i, nullptr, "the directory entry is missing or unreadable");
         position += k_central_size + c.name_length + c.extra_length + c.comment_length;
         if (position > cd_end)
             return refuse(i, &c, "the entry runs past the end of the directory");
