@@ -39,6 +39,7 @@ import sys
 import tempfile
 import time
 import zipfile
+import zlib
 
 DEFAULT_DOWNLOAD_PATH = "download/Customer/program_kr"
 LAUNCHER_EXE = "FenwaLauncher.exe"
@@ -479,6 +480,69 @@ def _entry_name_problem(name):
     return None
 
 
+def _extra_blocks(extra):
+    """{identifier: data} of an extra field (the first block of each identifier)."""
+    blocks, at = {}, 0
+    while at + 4 <= len(extra):
+        ident, size = struct.unpack_from("<HH", extra, at)
+        if at + 4 + size > len(extra):
+            break
+        blocks.setdefault(ident, extra[at + 4:at + 4 + size])
+        at += 4 + size
+    return blocks
+
+
+def _stored_name(info):
+    """The name bytes as the archive holds them."""
+    return info.orig_filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437")
+
+
+def _code_page_name(info):
+    """The stored bytes of a non-ASCII name the launcher reads in the PC's code page: one
+    marked neither by the UTF-8 flag nor by an Info-ZIP Unicode path block (0x7075, version 1,
+    CRC-32 of the stored name) in the central directory. None for any other name."""
+    raw = _stored_name(info)
+    if info.flag_bits & 0x800 or raw.isascii():
+        return None
+    block = _extra_blocks(info.extra).get(0x7075, b"")
+    if len(block) > 5 and block[0] == 1 and struct.unpack_from("<I", block, 1)[0] == \
+            zlib.crc32(raw):
+        return None
+    return raw
+
+
+def _layout_problems(path, infos, cd_offset):
+    """What the launcher refuses in the local headers: zip64, a name that differs from the
+    directory's, or entries whose bytes (local header through data) overlap one another or
+    the directory."""
+    errors, spans = [], []
+    with open(path, "rb") as f:
+        for info in infos:
+            f.seek(info.header_offset)
+            head = f.read(30)
+            if len(head) < 30 or head[:4] != b"PK\x03\x04":
+                errors.append("member %r: no local header where the directory says"
+                              % info.filename)
+                continue
+            csize, usize, name_length, extra_length = struct.unpack_from("<IIHH", head, 18)
+            name = f.read(name_length)
+            extra = f.read(extra_length)
+            if 0xFFFFFFFF in (csize, usize) or 1 in _extra_blocks(extra):
+                errors.append("member %r: a Zip64 header, which the launcher cannot read"
+                              % info.filename)
+            if name != _stored_name(info):
+                errors.append("member %r: its local header names it differently"
+                              % info.filename)
+            end = info.header_offset + 30 + name_length + extra_length + info.compress_size
+            spans.append((info.header_offset, end, info.filename))
+    spans.sort()
+    for k, (begin, end, name) in enumerate(spans):
+        if end > cd_offset or (k > 0 and begin < spans[k - 1][1]):
+            errors.append("member %r overlaps another member or the directory" % name)
+            break
+    return errors
+
+
 def check_archive(path):
     """Whether the launcher's zip reader can unpack this archive entry as it is."""
     errors, warnings = [], []
@@ -496,14 +560,21 @@ def check_archive(path):
     disk, cd_disk, here, total, cd_size, cd_offset = struct.unpack_from("<HHHHII", tail, at + 4)
     if disk or cd_disk or here != total:
         errors.append("a multi-disk archive")
-    if total == 0xFFFF or cd_size == 0xFFFFFFFF or cd_offset == 0xFFFFFFFF:
+    if (total == 0xFFFF or cd_size == 0xFFFFFFFF or cd_offset == 0xFFFFFFFF or
+            tail[max(0, at - 20):at][:4] == b"PK\x06\x07"):
         errors.append("a Zip64 archive, which the launcher cannot read")
     if errors:
         return errors, warnings
     try:
         with zipfile.ZipFile(path) as z:
             infos = z.infolist()
+            if len(infos) != total:
+                errors.append("the end record counts %d members, the directory holds %d"
+                              % (total, len(infos)))
             for info in infos:
+                if 1 in _extra_blocks(info.extra):
+                    errors.append("member %r: a Zip64 header, which the launcher cannot read"
+                                  % info.filename)
                 if info.flag_bits & 1:
                     errors.append("member %r is encrypted" % info.filename)
                 if info.compress_type not in (zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED):
@@ -512,9 +583,22 @@ def check_archive(path):
                 problem = _entry_name_problem(info.filename)
                 if problem:
                     errors.append(problem)
-                if any(ord(c) > 0x7E for c in info.filename):
-                    warnings.append("member %r: non-ASCII names are read in the PC's ANSI code "
-                                    "page" % info.filename)
+                raw = _code_page_name(info)
+                if raw is not None:
+                    try:
+                        # Info-ZIP on Linux stores UTF-8 names unmarked; no rule on the PC
+                        # tells those from code-page names.
+                        errors.append("member %r has a UTF-8 name that is not marked as UTF-8; "
+                                      "the launcher would read it in the PC's code page. Make "
+                                      "the archive again with a tool that marks UTF-8 names "
+                                      "(Python's zipfile, bsdtar, jar, or 7-Zip with -mcu=on)"
+                                      % raw.decode("utf-8"))
+                    except UnicodeDecodeError:
+                        warnings.append("member %r: non-ASCII names are read in the PC's ANSI "
+                                        "code page" % info.filename)
+            if errors:
+                return errors, warnings
+            errors += _layout_problems(path, infos, z.start_dir)
             if errors:
                 return errors, warnings
             broken = z.testzip()

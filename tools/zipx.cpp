@@ -143,18 +143,27 @@ bool extract_archive(CZipReader& reader, const std::string& dest, const char* pa
     fd_source source(fd, uint64_t(st.st_size));
     bool ok = true;
     if (const uint32_t code = reader.open(&source)) {
-        std::fprintf(stderr, "zipx: %s: not a readable archive (0x%x)\n", path, code);
+        const CZipReader::failure_info& why = reader.last_failure();
+        std::string detail;
+        if (why.index >= 0)
+            detail = ": entry " + std::to_string(why.index) + " (" + to_utf8(why.name) + ")";
+        if (!why.reason.empty())
+            detail += ": " + why.reason;
+        std::fprintf(stderr, "zipx: %s: not a readable archive (0x%x)%s\n", path, code,
+                     detail.c_str());
         ::close(fd);
         return false;
     }
     for (int i = 0; i < reader.entry_count(); ++i) {
         zip_entry_info info;
         uint32_t code = reader.describe(i, info);
+        // The name is shown even for a refused entry; only a safe one names a file.
+        const std::string shown = to_utf8(code == ZR_OK ? info.name : reader.last_failure().name);
         if (code == ZR_OK && !is_safe_entry_name(info.name))
             code = ZR_OPEN;
         std::string name;
         if (code == ZR_OK) {
-            name = to_utf8(info.name);
+            name = shown;
             for (char& c : name)
                 if (c == '\\')
                     c = '/';
@@ -188,7 +197,7 @@ bool extract_archive(CZipReader& reader, const std::string& dest, const char* pa
         }
         if (code != ZR_OK) {
             std::fprintf(stderr, "zipx: %s: entry %d (%s) failed, zr code 0x%x\n", path, i,
-                         name.c_str(), code);
+                         shown.c_str(), code);
             ok = false;
         }
     }

@@ -25,6 +25,20 @@ constexpr uint16_t k_flag_utf8 = 0x800;
 constexpr uint16_t k_method_stored = 0;
 constexpr uint16_t k_method_deflated = 8;
 constexpr uint16_t k_extended_timestamp = 0x5455; // "UT"
+// APPNOTE 4.3.15: the zip64 end of central directory locator, 20 bytes, right before the
+// end record.
+constexpr uint32_t k_zip64_locator_signature = 0x07064B50;
+constexpr size_t k_zip64_locator_size = 20;
+// APPNOTE 4.5.3: the zip64 extended information block; 4.4.8, 4.4.9, 4.4.16: a size or
+// offset of 0xFFFFFFFF (a disk number of 0xFFFF) says the value is in that block.
+constexpr uint16_t k_zip64_extra = 0x0001;
+constexpr uint32_t k_zip64_marker = 0xFFFFFFFF;
+constexpr uint16_t k_zip64_marker16 = 0xFFFF;
+// APPNOTE 4.6.9, Info-ZIP Unicode Path: version (1 byte, 1), CRC-32 of the stored name
+// (4 bytes), then the name in UTF-8.
+constexpr uint16_t k_unicode_path = 0x7075;
+constexpr uint8_t k_unicode_path_version = 1;
+const char k_zip64_refusal[] = "zip64 is not supported";
 constexpr int64_t k_filetime_unix_epoch = 116444736000000000LL;
 constexpr int64_t k_filetime_per_second = 10000000LL;
 
@@ -104,6 +118,38 @@ void add_folder_prefixes(const std::wstring& path, size_t start, std::vector<std
             continue;
         out.push_back(path.substr(0, i));
     }
+}
+
+// The data of the first block `id` in an extra field; blocks that run past the field end
+// the walk.
+bool find_extra_block(const std::string& extra, uint16_t id, std::string* data = nullptr) {
+    le_reader rd(reinterpret_cast<const unsigned char*>(extra.data()), extra.size());
+    for (size_t pos = 0; pos + 4 <= extra.size();) {
+        const size_t size = rd.u16(pos + 2);
+        if (size > extra.size() - pos - 4)
+            return false;
+        if (rd.u16(pos) == id) {
+            if (data)
+                *data = extra.substr(pos + 4, size);
+            return true;
+        }
+        pos += 4 + size;
+    }
+    return false;
+}
+
+// The UTF-8 name of a version-1 Unicode path block whose CRC matches the stored name; a
+// stale block (the name was changed after it was written) is ignored, as APPNOTE 4.6.9 says.
+bool unicode_path(const std::string& extra, const std::string& stored_name, std::string& utf8) {
+    std::string data;
+    if (!find_extra_block(extra, k_unicode_path, &data) || data.size() <= 5)
+        return false;
+    le_reader rd(reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    const auto* name = reinterpret_cast<const unsigned char*>(stored_name.data());
+    if (rd.u8(0) != k_unicode_path_version || rd.u32(1) != zip_crc32(0, name, stored_name.size()))
+        return false;
+    utf8 = data.substr(5);
+    return utf8_encode(utf8_decode(utf8)) == utf8;
 }
 
 } // namespace
@@ -293,6 +339,7 @@ uint32_t CZipReader::open(zip_source* source) {
         return ZR_ALREADY_OPEN;
     if (!source)
         return ZR_ARGS;
+    m_failure = {};
     const uint64_t size = source->size();
     if (size < k_end_record_size)
         return ZR_OPEN;
@@ -308,8 +355,15 @@ uint32_t CZipReader::open(zip_source* source) {
             break;
         for (size_t i = count - 4 + 1; i-- > 0;) {
             if (m_block[i] == 0x50 && m_block[i + 1] == 0x4B && m_block[i + 2] == 0x05 &&
-                m_block[i + 3] == 0x06 && try_end_record(begin + i))
-                return ZR_OK;
+                m_block[i + 3] == 0x06) {
+                const end_record found = try_end_record(begin + i);
+                if (found == end_record::yes)
+                    return ZR_OK;
+                if (found == end_record::refused) {
+                    close();
+                    return ZR_OPEN;
+                }
+            }
             if (m_block_position != begin && !load_block(begin, count))
                 break; // a candidate's checks read elsewhere; the window is needed again
         }
@@ -318,6 +372,7 @@ uint32_t CZipReader::open(zip_source* source) {
         end = begin + 3;
     }
     close();
+    m_failure.reason = "no end of central directory record";
     return ZR_OPEN;
 }
 
@@ -348,10 +403,10 @@ bool CZipReader::read_header(uint64_t position, void* buffer, size_t count) {
     return true;
 }
 
-bool CZipReader::try_end_record(uint64_t position) {
+CZipReader::end_record CZipReader::try_end_record(uint64_t position) {
     unsigned char record[k_end_record_size];
     if (!read_header(position, record, sizeof record))
-        return false;
+        return end_record::no;
     le_reader rd(record, sizeof record);
     const uint32_t signature = rd.u32(0);
     const uint16_t disk = rd.u16(4);
@@ -360,22 +415,114 @@ bool CZipReader::try_end_record(uint64_t position) {
     const uint16_t total = rd.u16(10);
     const uint32_t cd_size = rd.u32(12);
     const uint32_t cd_offset = rd.u32(16);
-    if (!rd.ok() || signature != k_end_record_signature || disk != 0 || cd_disk != 0 ||
-        on_disk != total || uint64_t(cd_offset) + cd_size > position)
-        return false;
+    if (!rd.ok() || signature != k_end_record_signature)
+        return end_record::no;
+    unsigned char locator[4];
+    if (position >= k_zip64_locator_size &&
+        read_header(position - k_zip64_locator_size, locator, sizeof locator) &&
+        le_reader(locator, sizeof locator).u32(0) == k_zip64_locator_signature) {
+        refuse(-1, nullptr, k_zip64_refusal);
+        return end_record::refused;
+    }
+    if (total == k_zip64_marker16 || cd_size == k_zip64_marker || cd_offset == k_zip64_marker) {
+        refuse(-1, nullptr, k_zip64_refusal);
+        return end_record::refused;
+    }
+    if (disk != 0 || cd_disk != 0 || on_disk != total || uint64_t(cd_offset) + cd_size > position)
+        return end_record::no;
     m_prefix = position - cd_offset - cd_size;
     m_cd_offset = m_prefix + cd_offset;
     m_cd_size = cd_size;
     m_count = total;
     m_current_index = -1;
     m_have_cached = false;
-    if (total == 0)
-        return true;
-    if (!read_central(m_cd_offset, m_current))
-        return false;
-    m_current_index = 0;
+    // A record whose directory starts with an entry is the archive's; past this point a
+    // failure refuses the archive instead of trying records further up, which could belong
+    // to an archive stored inside this one.
+    if (total > 0 && !read_central(m_cd_offset, m_current))
+        return end_record::no;
+    if (check_directory() != ZR_OK)
+        return end_record::refused;
+    if (total > 0 && !read_central(m_cd_offset, m_current))
+        return end_record::refused;
+    m_current_index = total > 0 ? 0 : -1;
     m_current_position = m_cd_offset;
-    return true;
+    return end_record::yes;
+}
+
+uint32_t CZipReader::refuse(int index, const central_entry* entry, const char* reason) {
+    m_failure.index = index;
+    m_failure.reason = reason;
+    if (entry)
+        m_failure.name = decode_name(*entry);
+    else if (index >= 0 && seek_entry(index) == ZR_OK)
+        m_failure.name = decode_name(m_current);
+    return ZR_OPEN;
+}
+
+// Every entry is checked once here, so that extraction never starts on an archive that would
+// write more than it holds. All checks are exact; they cost one read of each local header
+// and a sort of the entries by offset:
+// - the entries fill the directory exactly to its stated offset + size (an entry count
+//   kept modulo 65536 leaves entries over);
+// - no zip64 record or field;
+// - the local name is the central name, byte for byte, and a local Unicode path agrees with
+//   the central one;
+// - no two spans (local header through the end of the data) overlap, and none reaches the
+//   directory: entries sharing their bytes let a small archive write without bound.
+// An entry whose local header is unreadable or disagrees with the directory in method, name
+// length, CRC or sizes is left to describe(), which refuses it before anything is written.
+uint32_t CZipReader::check_directory() {
+    struct span {
+        uint64_t begin, end;
+        int index;
+    };
+    std::unique_ptr<span[]> spans(new (std::nothrow) span[std::max(m_count, 1)]);
+    if (!spans)
+        return refuse(-1, nullptr, "out of memory");
+    int span_count = 0;
+    const uint64_t cd_end = m_cd_offset + m_cd_size;
+    uint64_t position = m_cd_offset;
+    central_entry c;
+    local_header local;
+    for (int i = 0; i < m_count; ++i) {
+        if (position + k_central_size > cd_end || !read_central(position, c))
+            return refuse(i, nullptr, "the directory entry is missing or unreadable");
+        position += k_central_size + c.name_length + c.extra_length + c.comment_length;
+        if (position > cd_end)
+            return refuse(i, &c, "the entry runs past the end of the directory");
+        if (c.compressed_size == k_zip64_marker || c.uncompressed_size == k_zip64_marker ||
+            c.local_offset == k_zip64_marker || c.start_disk == k_zip64_marker16 ||
+            find_extra_block(c.extra, k_zip64_extra))
+            return refuse(i, &c, k_zip64_refusal);
+        const uint64_t at = m_prefix + c.local_offset;
+        if (read_local(at, local) != ZR_OK)
+            continue;
+        if (local.compressed_size == k_zip64_marker || local.uncompressed_size == k_zip64_marker ||
+            (local.tail_read && find_extra_block(local.extra, k_zip64_extra)))
+            return refuse(i, &c, k_zip64_refusal);
+        if (local_mismatch(c, local) || !local.tail_read)
+            continue;
+        if (local.name != c.name)
+            return refuse(i, &c, "the local name differs from the central name");
+        std::string local_unicode, central_unicode;
+        if (unicode_path(local.extra, local.name, local_unicode) &&
+            (!unicode_path(c.extra, c.name, central_unicode) || local_unicode != central_unicode))
+            return refuse(i, &c, "the local Unicode name differs from the central one");
+        spans[span_count++] = {
+            at, at + k_local_size + local.name_length + local.extra_length + c.compressed_size, i};
+    }
+    if (position != cd_end)
+        return refuse(-1, nullptr, "the directory holds more entries than its end record says");
+    std::sort(spans.get(), spans.get() + span_count,
+              [](const span& a, const span& b) { return a.begin < b.begin; });
+    for (int k = 0; k < span_count; ++k) {
+        if (spans[k].end > m_cd_offset)
+            return refuse(spans[k].index, nullptr, "the entry overlaps the directory");
+        if (k > 0 && spans[k].begin < spans[k - 1].end)
+            return refuse(spans[k].index, nullptr, "the entry overlaps another entry");
+    }
+    return ZR_OK;
 }
 
 bool CZipReader::read_central(uint64_t position, central_entry& e) {
@@ -396,12 +543,66 @@ bool CZipReader::read_central(uint64_t position, central_entry& e) {
     e.name_length = rd.u16(28);
     e.extra_length = rd.u16(30);
     e.comment_length = rd.u16(32);
+    e.start_disk = rd.u16(34);
     e.external_attributes = rd.u32(38);
     e.local_offset = rd.u32(42);
     if (!rd.ok())
         return false;
     e.name.resize(e.name_length);
-    return read_header(position + k_central_size, e.name.data(), e.name_length);
+    e.extra.resize(e.extra_length);
+    return read_header(position + k_central_size, e.name.data(), e.name_length) &&
+           read_header(position + k_central_size + e.name_length, e.extra.data(), e.extra_length);
+}
+
+// ZR_SEEK when the header cannot be read, ZR_HEADER without the local signature. The name
+// and extra field that follow are read when they can be (`tail_read`).
+uint32_t CZipReader::read_local(uint64_t position, local_header& local) {
+    local.tail_read = false;
+    unsigned char head[k_local_size];
+    if (!read_header(position, head, sizeof head))
+        return ZR_SEEK;
+    le_reader rd(head, sizeof head);
+    const uint32_t signature = rd.u32(0);
+    local.flags = rd.u16(6);
+    local.method = rd.u16(8);
+    local.crc = rd.u32(14);
+    local.compressed_size = rd.u32(18);
+    local.uncompressed_size = rd.u32(22);
+    local.name_length = rd.u16(26);
+    local.extra_length = rd.u16(28);
+    if (!rd.ok() || signature != k_local_signature)
+        return ZR_HEADER;
+    local.name.resize(local.name_length);
+    local.extra.resize(local.extra_length);
+    local.tail_read = read_header(position + k_local_size, local.name.data(), local.name_length) &&
+                      read_header(position + k_local_size + local.name_length, local.extra.data(),
+                                  local.extra_length);
+    return ZR_OK;
+}
+
+// The local header disagrees with the directory: describe() refuses such an entry.
+bool CZipReader::local_mismatch(const central_entry& c, const local_header& l) {
+    if (l.method != c.method || (l.method != k_method_stored && l.method != k_method_deflated) ||
+        l.name_length != c.name_length)
+        return true;
+    // With a trailing data descriptor the local CRC and sizes may be zero.
+    return !((l.flags | c.flags) & k_flag_descriptor) &&
+           (l.crc != c.crc || l.compressed_size != c.compressed_size ||
+            l.uncompressed_size != c.uncompressed_size);
+}
+
+std::wstring CZipReader::decode_name(const central_entry& c) const {
+    std::string unicode;
+    if (c.flags & k_flag_utf8)
+        return utf8_decode(c.name);
+    if (unicode_path(c.extra, c.name, unicode))
+        return utf8_decode(unicode);
+    if (m_platform.decode_ansi)
+        return m_platform.decode_ansi(c.name);
+    std::wstring name;
+    for (char ch : c.name)
+        name.push_back(static_cast<unsigned char>(ch));
+    return name;
 }
 
 uint32_t CZipReader::seek_entry(int index) {
@@ -437,47 +638,31 @@ uint32_t CZipReader::describe(int index, zip_entry_info& out) {
         out = m_cached;
         return ZR_OK;
     }
+    m_failure = {};
+    m_failure.index = index;
     if (const uint32_t code = seek_entry(index))
         return code;
     const central_entry& c = m_current;
 
     const uint64_t local = m_prefix + c.local_offset;
-    unsigned char head[k_local_size];
-    if (!read_header(local, head, sizeof head))
-        return ZR_SEEK;
-    le_reader rd(head, sizeof head);
-    const uint32_t signature = rd.u32(0);
-    const uint16_t flags = rd.u16(6);
-    const uint16_t method = rd.u16(8);
-    const uint32_t crc = rd.u32(14);
-    const uint32_t compressed = rd.u32(18);
-    const uint32_t uncompressed = rd.u32(22);
-    const uint16_t name_length = rd.u16(26);
-    const uint16_t extra_length = rd.u16(28);
-    if (!rd.ok() || signature != k_local_signature)
-        return ZR_HEADER;
-    if (method != c.method || (method != k_method_stored && method != k_method_deflated) ||
-        name_length != c.name_length)
-        return ZR_HEADER;
-    if (!((flags | c.flags) & k_flag_descriptor) &&
-        (crc != c.crc || compressed != c.compressed_size || uncompressed != c.uncompressed_size))
-        return ZR_HEADER;
-
-    std::string extra(extra_length, '\0');
-    if (!read_header(local + k_local_size + name_length, extra.data(), extra_length))
-        return ZR_SEEK;
+    local_header l;
+    uint32_t code = read_local(local, l);
+    if (code == ZR_OK && local_mismatch(c, l))
+        code = ZR_HEADER;
+    if (code == ZR_OK && !l.tail_read)
+        code = ZR_SEEK;
+    if (code != ZR_OK) {
+        m_failure.index = index;
+        m_failure.name = decode_name(c);
+        return code;
+    }
+    const std::string& extra = l.extra;
+    const uint16_t name_length = l.name_length;
+    const uint16_t extra_length = l.extra_length;
 
     zip_entry_info info;
     info.index = index;
-    if (c.flags & k_flag_utf8) {
-        info.name = utf8_decode(c.name);
-    } else if (m_platform.decode_ansi) {
-        info.name = m_platform.decode_ansi(c.name);
-    } else {
-        for (char ch : c.name)
-            info.name.push_back(static_cast<unsigned char>(ch));
-    }
-    info.name = apply_zip_name_rules(std::move(info.name));
+    info.name = apply_zip_name_rules(decode_name(c));
     info.attributes = zip_attributes(c.made_by, c.external_attributes);
 
     int64_t dos = dos_to_filetime(c.dos_date, c.dos_time);

@@ -119,7 +119,10 @@ public:
     CZipReader(const CZipReader&) = delete;
     CZipReader& operator=(const CZipReader&) = delete;
 
-    // Reads the directory. The source must outlive the reader or the next close().
+    // Reads the directory and checks every entry's local header against it; an archive that
+    // could write more than its entries hold (overlapping entries, a wrapped entry count), or
+    // that uses zip64, is refused here with ZR_OPEN, before anything is extracted. The source
+    // must outlive the reader or the next close().
     uint32_t open(zip_source* source);
     void close();
     bool is_open() const { return m_source != nullptr; }
@@ -130,6 +133,16 @@ public:
     // Streams the entry's data into `sink`. ZR_DATA unless the output has exactly the
     // declared size and CRC-32; nothing past the declared size reaches the sink.
     uint32_t extract(int index, zip_sink& sink);
+
+    // Why the last open() or describe() failed, for tools and logs: the entry concerned
+    // (index -1 and an empty name for the archive as a whole) and a short English reason,
+    // which may be empty.
+    struct failure_info {
+        int index = -1;
+        std::wstring name;
+        std::string reason;
+    };
+    const failure_info& last_failure() const { return m_failure; }
 
 private:
     struct central_entry {
@@ -145,17 +158,38 @@ private:
         uint16_t extra_length = 0;
         uint16_t comment_length = 0;
         uint32_t external_attributes = 0;
+        uint16_t start_disk = 0;
         uint32_t local_offset = 0;
         std::string name;
+        std::string extra;
     };
 
     // Headers are small and close together: they are read through one block so that a small
     // archive costs a handful of reads. Entry data bypasses it.
     bool load_block(uint64_t position, size_t count);
     bool read_header(uint64_t position, void* buffer, size_t count);
-    bool try_end_record(uint64_t position);
+    struct local_header {
+        uint16_t flags = 0;
+        uint16_t method = 0;
+        uint32_t crc = 0;
+        uint32_t compressed_size = 0;
+        uint32_t uncompressed_size = 0;
+        uint16_t name_length = 0;
+        uint16_t extra_length = 0;
+        std::string name;
+        std::string extra;
+        bool tail_read = false; // name and extra
+    };
+
+    enum class end_record { no, yes, refused };
+    end_record try_end_record(uint64_t position);
     bool read_central(uint64_t position, central_entry& entry);
+    uint32_t check_directory();
+    uint32_t refuse(int index, const central_entry* entry, const char* reason);
+    std::wstring decode_name(const central_entry& entry) const;
     uint32_t seek_entry(int index);
+    uint32_t read_local(uint64_t position, local_header& local);
+    static bool local_mismatch(const central_entry& c, const local_header& local);
     uint32_t inflate_entry(const zip_entry_info& info, zip_sink& sink);
     bool ensure_buffers();
 
@@ -174,6 +208,7 @@ private:
     central_entry m_current;
     zip_entry_info m_cached;
     bool m_have_cached = false;
+    failure_info m_failure;
     std::unique_ptr<unsigned char[]> m_in;
     std::unique_ptr<unsigned char[]> m_out;
     struct inflate_state;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/native/test_zip_writer.h"
 #include "util/text_util.h"
 
@@ -178,16 +180,13 @@ TEST(ZipReader, EveryTruncationFailsCleanly) {
         opened_zip zip(bytes.substr(0, cut));
         ASSERT_NE(zip.code, ZR_OK) << cut;
     }
-    // Entry data cut away under an intact directory: the data ends early.
+    // Entry data cut away under an intact directory: its data would run into the directory.
     for (uint16_t method : {0, 8}) {
         ztest::archive a = build({ztest::file("big.bin", ztest::noise_data(40000), method)});
         const size_t kept = a.local_offsets[0] + 30 + 7 + 100;
         std::string cut = a.bytes.substr(0, kept) + a.bytes.substr(a.central_offsets[0]);
         ztest::set32(cut, cut.size() - 22 + 16, uint32_t(kept));
-        opened_zip zip(cut);
-        ASSERT_EQ(zip.code, ZR_OK) << method;
-        std::string out;
-        EXPECT_EQ(zip.extract(0, out), ZR_DATA) << method;
+        EXPECT_EQ(opened_zip(cut).code, ZR_OPEN) << method;
     }
 }
 
@@ -291,6 +290,135 @@ TEST(ZipReader, LocalHeaderMustAgreeWithTheDirectory) {
     EXPECT_EQ(out, streamed.data);
 }
 
+TEST(ZipReader, EntriesMustNotShareTheirBytes) {
+    // Three stored entries of one name (so that only the layout can be at fault); the
+    // second has a data descriptor, which leaves a gap after its data.
+    std::vector<entry> entries(3, ztest::file("f", std::string(100, 'x'), 0));
+    entries[1].flags = 8;
+    auto set_size = [](ztest::archive& a, int i, uint32_t size) {
+        ztest::set32(a.bytes, a.central_offsets[i] + 20, size);
+        ztest::set32(a.bytes, a.local_offsets[i] + 18, size);
+    };
+    auto set_offset = [](ztest::archive& a, int i, size_t offset) {
+        ztest::set32(a.bytes, a.central_offsets[i] + 42, uint32_t(offset));
+    };
+    const uint32_t record = 30 + 1 + 100; // one entry's span
+    struct {
+        const char* what;
+        std::function<void(ztest::archive&)> change;
+        uint32_t expected;
+    } cases[] = {
+        {"as written, with a gap", [](ztest::archive&) {}, ZR_OK},
+        {"directory in another order than the data",
+         [&](ztest::archive& a) {
+             set_offset(a, 0, a.local_offsets[2]);
+             set_offset(a, 2, a.local_offsets[0]);
+         },
+         ZR_OK},
+        {"two entries, one local header",
+         [&](ztest::archive& a) { set_offset(a, 2, a.local_offsets[0]); }, ZR_OPEN},
+        {"data runs into the next header", [&](ztest::archive& a) { set_size(a, 0, record - 29); },
+         ZR_OPEN},
+        {"an entry inside another's data", [&](ztest::archive& a) { set_size(a, 0, 2 * record); },
+         ZR_OPEN},
+        {"a local extra field reaches the next header",
+         [&](ztest::archive& a) { ztest::set16(a.bytes, a.local_offsets[0] + 28, 1); }, ZR_OPEN},
+        {"the last data runs into the directory", [&](ztest::archive& a) { set_size(a, 2, 101); },
+         ZR_OPEN},
+    };
+    for (const auto& c : cases) {
+        ztest::archive a = build(entries);
+        c.change(a);
+        opened_zip zip(a.bytes);
+        EXPECT_EQ(zip.code, c.expected) << c.what;
+        if (c.expected != ZR_OK) {
+            EXPECT_NE(zip.reader.last_failure().reason.find("overlaps"), std::string::npos)
+                << c.what << ": " << zip.reader.last_failure().reason;
+        }
+    }
+
+    // The non-recursive bomb: ten directory entries, one local header of well-compressed data.
+    std::vector<entry> ten(10, ztest::file("same", std::string(1 << 20, '\0')));
+    ztest::archive bomb = build(ten);
+    for (int i = 1; i < 10; ++i)
+        set_offset(bomb, i, 0);
+    opened_zip zip(bomb.bytes);
+    EXPECT_EQ(zip.code, ZR_OPEN);
+    zip_entry_info info;
+    EXPECT_EQ(zip.reader.describe(0, info), ZR_ARGS);
+
+    // A different local name (same length) refuses the archive, naming the entry.
+    ztest::archive renamed = build({ztest::file("a.txt", "1"), ztest::file("b.txt", "2")});
+    renamed.bytes[renamed.local_offsets[1] + 30] = 'c';
+    opened_zip other(renamed.bytes);
+    EXPECT_EQ(other.code, ZR_OPEN);
+    EXPECT_EQ(other.reader.last_failure().index, 1);
+    EXPECT_EQ(other.reader.last_failure().name, L"b.txt");
+}
+
+TEST(ZipReader, TheDirectoryHoldsExactlyTheCountedEntries) {
+    // 70000 entries without zip64: the end record keeps the count modulo 65536.
+    std::vector<entry> many(70000, ztest::file("e", "", 0));
+    opened_zip wrapped(build(many).bytes);
+    EXPECT_EQ(wrapped.code, ZR_OPEN);
+    EXPECT_EQ(wrapped.reader.entry_count(), 0);
+
+    const ztest::archive three =
+        build({ztest::file("a", "1"), ztest::file("b", "2"), ztest::file("c", "3")});
+    for (uint32_t count : {2u, 4u}) {
+        std::string b = three.bytes;
+        ztest::set16(b, three.end_offset + 8, count);
+        ztest::set16(b, three.end_offset + 10, count);
+        EXPECT_EQ(opened_zip(b).code, ZR_OPEN) << count;
+    }
+}
+
+TEST(ZipReader, Zip64IsRefusedAtOpen) {
+    std::string zip64_sizes;
+    ztest::put32(zip64_sizes, 5);
+    ztest::put32(zip64_sizes, 0);
+    ztest::put32(zip64_sizes, 5);
+    ztest::put32(zip64_sizes, 0);
+    const std::string zip64_block = ztest::extra_block(0x0001, zip64_sizes);
+    auto with = [&](auto change) {
+        entry e = ztest::file("f.txt", "hello", 0);
+        change(e);
+        return build({ztest::file("first", "1"), e});
+    };
+    const ztest::archive plain = with([](entry&) {});
+    std::string locator; // a zip64 end record locator right before the end record
+    ztest::put32(locator, 0x07064B50);
+    locator += std::string(16, '\0');
+    std::string saturated = plain.bytes;
+    ztest::set32(saturated, plain.end_offset + 16, 0xFFFFFFFF);
+    ztest::archive local_sizes = with([&](entry& e) { e.local_extra = zip64_block; });
+    ztest::set32(local_sizes.bytes, local_sizes.local_offsets[1] + 18, 0xFFFFFFFF);
+    ztest::set32(local_sizes.bytes, local_sizes.local_offsets[1] + 22, 0xFFFFFFFF);
+    ztest::archive central_offset = plain;
+    ztest::set32(central_offset.bytes, plain.central_offsets[1] + 42, 0xFFFFFFFF);
+    struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"end record locator",
+         plain.bytes.substr(0, plain.end_offset) + locator + plain.bytes.substr(plain.end_offset)},
+        {"saturated end record", saturated},
+        {"local block, sizes in it (forced zip64)", local_sizes.bytes},
+        {"local block under a data descriptor (streamed)", with([&](entry& e) {
+                                                               e.flags = 8;
+                                                               e.local_extra = zip64_block;
+                                                           }).bytes},
+        {"central block", with([&](entry& e) { e.central_extra = zip64_block; }).bytes},
+        {"central offset in the block", central_offset.bytes},
+    };
+    for (const auto& c : cases) {
+        opened_zip zip(c.bytes);
+        EXPECT_EQ(zip.code, ZR_OPEN) << c.what;
+        EXPECT_EQ(zip.reader.last_failure().reason, "zip64 is not supported") << c.what;
+    }
+    EXPECT_EQ(opened_zip(plain.bytes).code, ZR_OK);
+}
+
 TEST(ZipReader, IndexesAreCheckedAndTheDirectoryIsWalkedBothWays) {
     std::vector<entry> entries;
     for (int i = 0; i < 5; ++i)
@@ -319,14 +447,12 @@ TEST(ZipReader, IndexesAreCheckedAndTheDirectoryIsWalkedBothWays) {
     memory_source again(zip.data.data(), zip.data.size());
     EXPECT_EQ(zip.reader.open(&again), ZR_ALREADY_OPEN);
 
-    // A broken later directory entry fails only when reached.
+    // A broken later directory entry refuses the whole archive: it is walked at open.
     ztest::archive a = build(entries);
     a.bytes[a.central_offsets[3]] = 'X';
     opened_zip broken(a.bytes);
-    ASSERT_EQ(broken.code, ZR_OK);
-    EXPECT_EQ(broken.reader.describe(2, info), ZR_OK);
-    EXPECT_EQ(broken.reader.describe(3, info), ZR_SEEK);
-    EXPECT_EQ(broken.reader.describe(1, info), ZR_OK);
+    EXPECT_EQ(broken.code, ZR_OPEN);
+    EXPECT_EQ(broken.reader.last_failure().index, 3);
 
     opened_zip empty(build({}).bytes);
     ASSERT_EQ(empty.code, ZR_OK);
@@ -628,6 +754,45 @@ TEST(ZipReader, NamesAreDecodedByTheirFlag) {
                                                    : std::wstring(1, wchar_t(0x1F600)));
     EXPECT_EQ(utf8_decode("\xed\xa0\x80"), L"\xFFFD\xFFFD\xFFFD"); // an encoded surrogate
     EXPECT_EQ(utf8_decode("\xe2\x82"), L"\xFFFD");                 // cut short
+}
+
+TEST(ZipReader, InfoZipUnicodePathNamesTheEntry) {
+    const std::string stored = "\xe6\x97\xa5\xe6\x9c\xac.txt"; // 日本.txt in UTF-8, no flag
+    const std::wstring unicode = L"\x65E5\x672C.txt";
+    const std::string field = ztest::unicode_path(stored, stored);
+    zip_platform code_page;
+    code_page.decode_ansi = [](const std::string&) { return std::wstring(L"code page"); };
+    struct {
+        const char* what;
+        std::string central, local;
+        uint16_t flags;
+        std::wstring expected; // empty: the archive is refused
+    } cases[] = {
+        {"central field", field, "", 0, unicode},
+        {"both fields agree", field, field, 0, unicode},
+        {"stale CRC", ztest::unicode_path("other", stored), "", 0, L"code page"},
+        {"unknown version", ztest::unicode_path(stored, stored, 2), "", 0, L"code page"},
+        {"not UTF-8", ztest::unicode_path(stored, "\xff.txt"), "", 0, L"code page"},
+        {"after another block", ztest::ut_block(1, 0) + field, "", 0, unicode},
+        {"the flag wins", ztest::unicode_path(stored, "x.txt"), "", 0x800, unicode},
+        {"local field differs", field, ztest::unicode_path(stored, "x.txt"), 0, L""},
+        {"local field only", "", field, 0, L""},
+    };
+    for (const auto& c : cases) {
+        entry e = ztest::file(stored, "data");
+        e.central_extra = c.central;
+        e.local_extra = c.local;
+        e.flags = c.flags;
+        opened_zip zip(build({e}).bytes, code_page);
+        zip_entry_info info;
+        if (c.expected.empty()) {
+            EXPECT_EQ(zip.code, ZR_OPEN) << c.what;
+            continue;
+        }
+        ASSERT_EQ(zip.code, ZR_OK) << c.what;
+        ASSERT_EQ(zip.reader.describe(0, info), ZR_OK) << c.what;
+        EXPECT_EQ(info.name, c.expected) << c.what;
+    }
 }
 
 TEST(ZipReader, AFailingSinkIsAWriteError) {

@@ -188,6 +188,22 @@ inline std::string ut_block(uint8_t present, int32_t mtime, int32_t atime = 0, i
     return block + data;
 }
 
+// An extra block: identifier, size, data.
+inline std::string extra_block(uint16_t id, const std::string& data) {
+    std::string block;
+    put16(block, id);
+    put16(block, uint32_t(data.size()));
+    return block + data;
+}
+
+// Info-ZIP's Unicode path block for a name stored as `stored` (CRC-32 of the stored bytes).
+inline std::string unicode_path(const std::string& stored, const std::string& utf8,
+                                uint8_t version = 1) {
+    std::string data(1, char(version));
+    put32(data, crc_of(stored));
+    return extra_block(0x7075, data + utf8);
+}
+
 inline entry file(const std::string& name, const std::string& data, uint16_t method = 8) {
     entry e;
     e.name = name;

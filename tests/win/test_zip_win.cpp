@@ -316,6 +316,10 @@ TEST_F(ZipWin, ArgumentsAndHandlesAreChecked) {
 TEST_F(ZipWin, OpenZipFailsForMissingLockedAndForeignFiles) {
     EXPECT_EQ(OpenZip(m_root + L"\\missing.zip"), nullptr);
     EXPECT_EQ(open(ztest::text_data(3000), L"text.zip"), nullptr);
+    // Two directory entries on one local header: refused before anything can be written.
+    ztest::archive shared = build({ztest::file("f", "x"), ztest::file("f", "x")});
+    ztest::set32(shared.bytes, shared.central_offsets[1] + 42, 0);
+    EXPECT_EQ(open(shared.bytes, L"shared.zip"), nullptr);
 
     const std::wstring locked = m_root + L"\\locked.zip";
     ASSERT_TRUE(write_file(locked, build({ztest::file("f", "x")}).bytes));

@@ -16,6 +16,7 @@ import unittest
 import urllib.error
 import urllib.request
 import zipfile
+import zlib
 
 import winetest
 from product_server import ProductServer
@@ -61,6 +62,15 @@ def make_zip(path, members, method=zipfile.ZIP_DEFLATED):
     with zipfile.ZipFile(path, "w") as z:
         for name, data in members:
             z.writestr(zipfile.ZipInfo(name, (2026, 1, 2, 3, 4, 6)), data, compress_type=method)
+
+
+def zip_bytes(members, **kw):
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w") as z:
+        for name, data in members:
+            with z.open(zipfile.ZipInfo(name, (2026, 1, 2, 3, 4, 6)), "w", **kw) as f:
+                f.write(data)
+    return out.getvalue()
 
 
 def launcher_filelist(text):
@@ -278,6 +288,27 @@ class PublishTree(ReleaseFolder):
     def test_refused_releases_leave_the_server_as_it_was(self):
         bad_zip = io.BytesIO()
         make_zip(bad_zip, [("ok.txt", b"1")])
+        # Info-ZIP on Linux: a UTF-8 name with neither the UTF-8 flag nor a Unicode path block.
+        utf8_unmarked = zip_bytes([("QQQ.txt", b"1")]).replace(b"QQQ", "\ud55c".encode())
+        two = zip_bytes([("a.txt", b"1"), ("b.txt", b"2")])
+        shared = bytearray(two)  # both directory entries are "a.txt" at the first local header
+        second = two.rfind(b"PK\x01\x02")
+        struct.pack_into("<I", shared, second + 42, 0)
+        shared[second + 46] = ord("a")
+        first = two.find(b"PK\x01\x02")
+        shared[second + 16:second + 28] = two[first + 16:first + 28]  # CRC-32 and sizes
+        wrapped = bytearray(two)  # the end record counts one entry of two
+        struct.pack_into("<HH", wrapped, len(two) - 22 + 8, 1, 1)
+        # The same name with Info-ZIP's Unicode path block is read right, and may be published.
+        name = "\ud55c.txt".encode()
+        marked = zipfile.ZipInfo("QQQ.txt")
+        marked.extra = struct.pack("<HHBI", 0x7075, 5 + len(name), 1, zlib.crc32(name)) + name
+        out = io.BytesIO()
+        with zipfile.ZipFile(out, "w") as z:
+            z.writestr(marked, b"1")
+        self.put("marked.zip", out.getvalue().replace(b"QQQ.txt", name))
+        self.assertEqual(publish.check_archive(os.path.join(self.release, "marked.zip")),
+                         ([], []))
         cases = {
             "pipe in a name": [("a|b.txt", b"1")],
             "comment mark": [("#notes.txt", b"1")],
@@ -293,6 +324,10 @@ class PublishTree(ReleaseFolder):
             "drive member": [("p.zip", [("C:/evil.dll", b"1")])],
             "backslash climb": [("p.zip", [("a\\..\\..\\evil.dll", b"1")])],
             "bzip2 member": [("p.zip", [("a.txt", b"1")], zipfile.ZIP_BZIP2)],
+            "zip64 member": [("p.zip", zip_bytes([("a.txt", b"1")], force_zip64=True))],
+            "unmarked UTF-8 member name": [("p.zip", utf8_unmarked)],
+            "members sharing a header": [("p.zip", bytes(shared))],
+            "wrapped member count": [("p.zip", bytes(wrapped))],
             "empty release": [],
         }
         self.put("live.txt")
