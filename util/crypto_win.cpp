@@ -142,8 +142,18 @@ bool sha256_file(const std::wstring& path, sha256_digest& digest, uint64_t& size
     error = 0;
     unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        error = ::GetLastError();
+        return false;
+    }
+    return sha256_handle(file.get(), digest, size, error);
+}
+
+bool sha256_handle(HANDLE file, sha256_digest& digest, uint64_t& size, DWORD& error) {
+    size = 0;
+    error = 0;
     LARGE_INTEGER length{};
-    if (!file || !::GetFileSizeEx(file.get(), &length)) {
+    if (!::GetFileSizeEx(file, &length)) {
         error = ::GetLastError();
         return false;
     }
@@ -153,8 +163,7 @@ bool sha256_file(const std::wstring& path, sha256_digest& digest, uint64_t& size
         std::max<LONGLONG>(1, std::min<LONGLONG>(length.QuadPart, LONGLONG(1) << 20))));
     for (;;) {
         DWORD got = 0;
-        if (!::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
-                        nullptr)) {
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
             error = ::GetLastError();
             return false;
         }

@@ -37,6 +37,8 @@ bool sha256_bytes(const void* data, size_t size, sha256_digest& digest);
 // Hashes a file, read with writers shut out. False when it cannot be opened or read
 // (`error`: the Win32 code) or hashing fails (`error` 0).
 bool sha256_file(const std::wstring& path, sha256_digest& digest, uint64_t& size, DWORD& error);
+// The same for a file already open for reading, from its current position to its end.
+bool sha256_handle(HANDLE file, sha256_digest& digest, uint64_t& size, DWORD& error);
 
 enum class signature_check { valid, invalid, unavailable };
 
