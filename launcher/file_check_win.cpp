@@ -16,8 +16,7 @@ bool hold_matching_file(const std::wstring& path, const std::wstring& shown, uin
     // without FILE_SHARE_DELETE one that asks for delete access, which renaming needs; an open
     // fails as well when the file is already open for writing (for anyone, this process too).
     // https://learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-createfilew
-    held.reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    held = open_for_hashing(path);
     sha256_digest actual{};
     uint64_t actual_size = 0;
     DWORD error = held ? 0 : ::GetLastError();
