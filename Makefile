@@ -12,6 +12,9 @@ FENWA_FILE_VERSION ?= 1.0.0.1
 # The publisher's public key (publish.py keygen DIR; DIR/release-public.pem): the launcher
 # then installs only releases signed with its private key. Empty: no key, no checks.
 FENWA_RELEASE_KEY ?=
+# With a key: the lowest release sequence accepted on a PC that stored none (publish.py prints
+# the one to use). Empty: none.
+FENWA_RELEASE_FLOOR ?=
 
 MINGW_CXX ?= x86_64-w64-mingw32-g++-posix
 WINDRES ?= x86_64-w64-mingw32-windres
@@ -117,7 +120,8 @@ $(GEN)/build_config.h: FORCE
 	    '#define FENWA_SERVER_HOST L"$(FENWA_SERVER_HOST)"' \
 	    '#define FENWA_FILE_VERSION_STR "$(FENWA_FILE_VERSION)"' \
 	    '#define FENWA_FILE_VERSION_NUM $(subst .,$(comma),$(FENWA_FILE_VERSION))' \
-	    '#define FENWA_RELEASE_KEY_HEX "$(FENWA_RELEASE_KEY_HEX)"' > $@.tmp
+	    '#define FENWA_RELEASE_KEY_HEX "$(FENWA_RELEASE_KEY_HEX)"' \
+	    '#define FENWA_RELEASE_FLOOR "$(strip $(FENWA_RELEASE_FLOOR))"' > $@.tmp
 	@cmp -s $@.tmp $@ && rm -f $@.tmp || mv $@.tmp $@
 
 $(WIN_LIB_OBJS) $(WIN_ENTRY_OBJ) $(NATIVE_OBJS): | $(GEN)/build_config.h

@@ -12,6 +12,7 @@
 #include "util/file_util_win.h"
 #include "util/place_win.h"
 #include "util/text_util.h"
+#include "util/unique_handle.h"
 #include "util/window_util_win.h"
 #include "zip/unzip.h"
 
@@ -28,6 +29,12 @@ const wchar_t* const k_fn_delete = L"CZekLauncherApp::self_delete";
 // Set once this process has staged a launcher that passed its own version check: a staged
 // file found at any other time was left by someone else and is never swapped in.
 bool g_staged_by_this_process = false;
+// With a release key: the `launcher` line of the statement that staged it, and the handle that
+// keeps the staged file as it was checked until this process ends. It lets others only read,
+// so the file can be neither changed nor renamed meanwhile; the updater moves it after this
+// process has ended (it retries while the move fails), when the handle is closed.
+signed_file g_staged_signed;
+unique_hfile g_staged_held;
 
 // Every file of the self-update is in the program folder, and is written only there: a link
 // planted in its place or on the way is removed, or the step is skipped.
@@ -70,6 +77,15 @@ bool start_updater(bool restart, const std::wstring& argument = L"") {
             const bool deleted = delete_file(files.staged);
             SCLOG(2, k_fn_update, L"%s was not staged by this run: %s", files.staged.c_str(),
                   deleted ? L"deleted." : L"could not be deleted; not swapped in.");
+            return false;
+        }
+        std::wstring problem;
+        if (has_release_key() &&
+            !hold_matching_file(files.staged, files.staged, g_staged_signed.size,
+                                g_staged_signed.digest, g_staged_held, problem)) {
+            const bool deleted = delete_file(files.staged);
+            SCLOG(3, k_fn_update, L"%s; not swapped in (%s).", problem.c_str(),
+                  deleted ? L"deleted" : L"could not be deleted");
             return false;
         }
         const bool written = write_script(
@@ -212,6 +228,7 @@ bool CZekLauncherApp::check_new_version_itself() {
               L"%s cannot be written into the updater; should it give up, it "
               L"starts the launcher without it.",
               printable_text(m_command_param).c_str());
+    g_staged_signed = statement.launcher;
     // Start-up skips the dialog only when something will start the launcher again.
     return start_updater(true, m_command_param);
 }

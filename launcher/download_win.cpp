@@ -164,11 +164,12 @@ int CZekLauncherDlg::download_server_files() {
         ReleaseZip(zip);
         if (!in_memory)
             placed(p.downloaded_archive).remove();
-        flush_later(p.is_launcher_archive ? p.target + L"_" : p.target);
+        // Hashed before its flush is queued: the flusher holds each file open for writing.
         if (!signed_install_matches(static_cast<size_t>(i), p, prefix)) {
             ++fail_count;
             continue;
         }
+        flush_later(p.is_launcher_archive ? p.target + L"_" : p.target);
         SCLOG(0, fn, L"%sdownload and unzip success.", prefix.c_str());
         m_log_view.AddLine(k_colour_normal, L"success");
     }

@@ -22,6 +22,7 @@
 #include "util/hash_worker_win.h"
 #include "util/place_win.h"
 #include "util/task_queue.h"
+#include "util/unique_handle.h"
 #include "zip/unzip.h"
 
 struct RequestParam;
@@ -113,6 +114,11 @@ private:
     std::function<void(const std::wstring&)> signed_unpack_observer();
     bool signed_install_matches(size_t index, const entry_paths& p, const std::wstring& prefix);
     void signed_failure(const std::wstring& prefix, const std::wstring& problem);
+    // After a clean run, before its commit: the verified statement kept in the program folder.
+    bool keep_installed_statement();
+    // With a release key: the host checked against the installed release's statement and held
+    // against writers (`held`) until it has been started; false, shown, when it is not that.
+    bool hold_signed_host(const std::wstring& exe, unique_hfile& held);
     // Runs the access-code dialog; IDCANCEL when the user gave up.
     INT_PTR ask_for_access_code(std::wstring& title_key);
 

@@ -311,6 +311,7 @@ void CZekLauncherDlg::thread_launcher() {
         // Every new file reaches the disk before the version says it is there; from the
         // commit on, a cut-off run is finished at the next start, not undone.
         flush_unpacked();
+        keep_installed_statement();
         if (m_journal)
             m_journal->commit();
         const LONG code = write_hklm_string(g_product.registry_key(), L"Version", m_server_version);

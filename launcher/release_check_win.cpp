@@ -1,9 +1,12 @@
 #include "launcher/release_check_win.h"
 
+#include <algorithm>
+
 #include "app/product_config.h"
 #include "launcher/release_key.h"
 #include "net/request_url.h"
 #include "util/crypto_win.h"
+#include "util/file_util_win.h"
 #include "util/registry_util_win.h"
 #include "util/text_util.h"
 #include "util/text_util_win.h"
@@ -68,21 +71,86 @@ bool fetch_release_statement(const std::wstring& server_version, release_stateme
         problem = param.path + L" refused: " + why;
         return false;
     }
+    // The floor stands in for a sequence this PC never stored (or stored below it).
+    const uint64_t floor = built_in_release_floor();
+    if (out.sequence < floor) {
+        problem = format_text(L"%s refused: its sequence %llu is below %llu, the lowest this "
+                              L"launcher accepts",
+                              param.path.c_str(), static_cast<unsigned long long>(out.sequence),
+                              static_cast<unsigned long long>(floor));
+        return false;
+    }
     return true;
 }
 
-bool file_matches(const std::wstring& path, const std::wstring& shown, uint64_t size,
-                  const sha256_digest& digest, std::wstring& problem) {
-    sha256_digest actual{};
-    uint64_t actual_size = 0;
-    DWORD error = 0;
-    if (!sha256_file(path, actual, actual_size, error)) {
-        problem = format_text(L"%s could not be hashed (error %lu)", shown.c_str(),
-                              static_cast<unsigned long>(error));
+std::wstring installed_statement_path(const std::wstring& program_folder) {
+    return program_folder + L"\\" + k_installed_statement_name;
+}
+
+std::string statement_text(const release_statement& statement) {
+    return statement.signed_bytes + encode_signature_line(statement.signature);
+}
+
+bool read_installed_statement(const std::wstring& program_folder, const std::wstring& version,
+                              release_statement& out, std::wstring& problem) {
+    std::string bytes;
+    if (!read_file_bytes(installed_statement_path(program_folder), k_max_statement_bytes, bytes)) {
+        problem = format_text(L"%s could not be read (error %lu)", k_installed_statement_name,
+                              static_cast<unsigned long>(::GetLastError()));
         return false;
     }
-    if (actual_size == size && actual == digest)
-        return true;
-    problem = mismatch_text(shown, actual_size, actual, size, digest);
+    statement_error error;
+    long status = 0;
+    if (!parse_release_statement(bytes, out, error)) {
+        problem =
+            std::wstring(k_installed_statement_name) + L" refused: " + statement_error_text(error);
+        return false;
+    }
+    if (verify_p256_sha256(built_in_release_key(), out.signed_bytes, out.signature, &status) !=
+        signature_check::valid) {
+        problem = format_text(L"%s refused: its signature does not verify with the built-in "
+                              L"release key (status 0x%08lX)",
+                              k_installed_statement_name, static_cast<unsigned long>(status));
+        return false;
+    }
+    if (out.version != version) {
+        problem = std::wstring(k_installed_statement_name) + L" refused: it is for version " +
+                  printable_text(out.version) + L", the installed version is " +
+                  printable_text(version);
+        return false;
+    }
+    return true;
+}
+
+bool store_installed_sequence(const std::wstring& program_folder, const std::wstring& version,
+                              uint64_t& sequence, std::wstring& problem) {
+    release_statement statement;
+    if (!read_installed_statement(program_folder, version, statement, problem))
+        return false;
+    sequence = std::max(statement.sequence, installed_release_sequence());
+    const long code = store_release_sequence(sequence);
+    if (code != ERROR_SUCCESS)
+        problem = format_text(L"%s could not be stored. error code = %ld", k_sequence_value, code);
+    return code == ERROR_SUCCESS;
+}
+
+bool find_installed_file(const release_statement& statement, const std::wstring& relative,
+                         uint64_t& size, sha256_digest& digest) {
+    const std::wstring wanted = to_lower(replace_all(relative, L"\\", L"/"));
+    for (const signed_file& f : statement.files) {
+        if (to_lower(f.name) == wanted) {
+            size = f.size;
+            digest = f.digest;
+            return true;
+        }
+    }
+    for (const signed_member& m : statement.members) {
+        const std::wstring folder = m.archive.substr(0, m.archive.size() - 4); // ".zip"
+        if (to_lower(folder + L"/" + m.name) == wanted) {
+            size = m.size;
+            digest = m.digest;
+            return true;
+        }
+    }
     return false;
 }

@@ -8,6 +8,7 @@
 #include "util/text_util.h"
 #include "res/resource.h"
 #include "util/file_util_win.h"
+#include "util/unique_handle.h"
 
 bool CZekLauncherDlg::run_fenwa() {
     const wchar_t* fn = L"CZekLauncherDlg::run_fenwa";
@@ -22,7 +23,11 @@ bool CZekLauncherDlg::run_fenwa() {
     }
 
     SCLOG(0, fn, L"stop previous running process.");
+    unique_hfile held;
+    if (!hold_signed_host(exe, held))
+        return false;
     ::ShellExecuteW(nullptr, L"open", exe.c_str(), L"-u", nullptr, SW_SHOWNORMAL);
+    held.reset();
     ::Sleep(1000);
 
     // The parameter comes from a URL, a window caption or the server: whatever it holds, it
@@ -34,6 +39,9 @@ bool CZekLauncherDlg::run_fenwa() {
               printable_text(m_params).c_str(), param.c_str());
     const std::wstring command = param.empty() ? L"-i" : L"-i " + param;
     SCLOG(0, fn, L"run process with param = \"%s\"", command.c_str());
+    // The file may have changed during the pause: checked again.
+    if (!hold_signed_host(exe, held))
+        return false;
     ::ShellExecuteW(nullptr, L"open", exe.c_str(), command.c_str(), nullptr, SW_SHOWNORMAL);
     return true;
 }

@@ -10,8 +10,10 @@
 #include "net/request_url.h"
 #include "util/crypto_win.h"
 #include "util/file_util_win.h"
+#include "util/registry_util_win.h"
 #include "util/text_util.h"
 #include "util/text_util_win.h"
+#include "util/window_util_win.h"
 
 namespace {
 
@@ -66,6 +68,8 @@ bool CZekLauncherDlg::signed_identical(size_t index, const entry_paths& p,
         return true;
     const signed_file& f = m_statement->files[m_signed_index[index]];
     std::wstring problem;
+    // An earlier entry may have put this file in the flusher's queue, which opens it to write.
+    wait_for_flushes_under(p.local_file);
     if (file_matches(p.local_file, f.name, f.size, f.digest, problem))
         return true;
     // Right size and FileVersion, other bytes: damaged or replaced, so fetched again.
@@ -184,4 +188,66 @@ bool CZekLauncherDlg::signed_install_matches(size_t index, const entry_paths& p,
         ok = false;
     }
     return ok;
+}
+
+bool CZekLauncherDlg::keep_installed_statement() {
+    if (!m_statement)
+        return true;
+    const wchar_t* fn = L"CZekLauncherDlg::thread_launcher";
+    const std::wstring path = installed_statement_path(g_product.program_folder());
+    const std::string text = statement_text(*m_statement);
+    std::string stored;
+    if (read_file_bytes(path, k_max_statement_bytes, stored) && stored == text)
+        return true;
+    // Recorded like a file of the release: an update that is undone takes the old one back.
+    bool recorded = false;
+    const place kept = placed(path);
+    if (kept.exists()) {
+        const std::wstring backup = backup_folder() + L"\\" + k_installed_statement_name;
+        recorded = !backup_folder().empty() && journal_ready() &&
+                   m_journal->record_move(relative(path), relative(backup)) &&
+                   kept.move_to(placed(backup), MOVEFILE_WRITE_THROUGH);
+    } else {
+        recorded = record_absent(path);
+    }
+    bool written = false;
+    if (recorded) {
+        unique_hfile file = kept.open(GENERIC_WRITE, 0, CREATE_ALWAYS);
+        DWORD done = 0;
+        written =
+            file &&
+            ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &done, nullptr) &&
+            done == text.size() && ::FlushFileBuffers(file.get());
+    }
+    if (!written)
+        SCLOG(2, fn,
+              L"%s could not be written (error %lu): the host is started only after a run "
+              L"that writes it.",
+              path.c_str(), static_cast<unsigned long>(::GetLastError()));
+    return written;
+}
+
+bool CZekLauncherDlg::hold_signed_host(const std::wstring& exe, unique_hfile& held) {
+    held.reset();
+    if (!has_release_key())
+        return true;
+    const std::wstring folder = g_product.program_folder();
+    std::wstring version, problem;
+    read_hklm_string(g_product.registry_key(), L"Version", version);
+    release_statement installed;
+    if (read_installed_statement(folder, version, installed, problem)) {
+        const std::wstring shown = relative(exe);
+        uint64_t size = 0;
+        sha256_digest digest{};
+        if (!find_installed_file(installed, shown, size, digest))
+            problem = format_text(L"%s is not in the signed release %s", shown.c_str(),
+                                  installed.version.c_str());
+        else if (hold_matching_file(exe, shown, size, digest, held, problem))
+            return true;
+    }
+    SCLOG(3, L"CZekLauncherDlg::run_fenwa", L"%s; not started.", problem.c_str());
+    m_log_view.AddLine(k_colour_failure, L"%s", problem.c_str());
+    m_progress.SetTrackColor(RGB(255, 64, 0));
+    wait_with_messages(1500);
+    return false;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "launcher/release_check_win.h"
 #include "log/sc_log.h"
 #include "util/file_util_win.h"
 #include "util/place_win.h"
@@ -62,6 +63,19 @@ bool restore(const std::wstring& program_folder, const journal_record& move) {
     if (target.is_folder() && !target.remove())
         return false;
     return saved.move_to(target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+// A launcher with a key stored the release's statement before the commit.
+void raise_release_sequence(const std::wstring& program_folder, const std::wstring& version) {
+    if (!has_release_key())
+        return;
+    uint64_t sequence = 0;
+    std::wstring problem;
+    if (store_installed_sequence(program_folder, version, sequence, problem))
+        SCLOG(0, k_fn_recover, L"%s %llu stored.", k_sequence_value,
+              static_cast<unsigned long long>(sequence));
+    else
+        SCLOG(2, k_fn_recover, L"%s not raised: %s", k_sequence_value, problem.c_str());
 }
 
 } // namespace
@@ -200,13 +214,15 @@ bool recover_unfinished_update(const std::wstring& program_folder,
         SCLOG(2, k_fn_recover, L"refused journal line: %s", printable_text(line).c_str());
     if (!journal.has_begin) {
         // Cut off before its first record: nothing was changed.
-        delete_file(path);
+        in_program(program_folder, k_journal_name).remove();
         return true;
     }
     if (journal.committed) {
         // Every file was in place and on the disk: only the version and the clean-up were
         // left to do.
         const LONG code = write_hklm_string(registry_key, L"Version", journal.to_version);
+        if (code == ERROR_SUCCESS)
+            raise_release_sequence(program_folder, journal.to_version);
         const bool cleared = code == ERROR_SUCCESS && clear_journal(program_folder, journal);
         SCLOG(cleared ? 0 : 3, k_fn_recover, L"update %s -> %s cut off after its files: %s",
               journal.from_version.c_str(), journal.to_version.c_str(),

@@ -20,7 +20,8 @@ $(B)/win/$(1)/gen/build_config.h: FORCE
 	    '#define FENWA_SERVER_HOST L"$(FENWA_SERVER_HOST)"' \
 	    '#define FENWA_FILE_VERSION_STR "$(2)"' \
 	    '#define FENWA_FILE_VERSION_NUM $(subst .,$(comma),$(2))' \
-	    '#define FENWA_RELEASE_KEY_HEX "$(FENWA_RELEASE_KEY_HEX)"' > $$@.tmp
+	    '#define FENWA_RELEASE_KEY_HEX "$(FENWA_RELEASE_KEY_HEX)"' \
+	    '#define FENWA_RELEASE_FLOOR "$(strip $(FENWA_RELEASE_FLOOR))"' > $$@.tmp
 	@cmp -s $$@.tmp $$@ && rm -f $$@.tmp || mv $$@.tmp $$@
 
 $(B)/win/$(1)/launcher.res.o: res/launcher.rc $(wildcard res/*.h res/*.png res/*.ico res/*.manifest) \

@@ -2,6 +2,7 @@
 # built in for the tests and the demo (keys made here by publish.py keygen, never committed).
 #   build/win/signed/FenwaLauncher.exe        the test key, build/keys/test
 #   build/win/demo-signed/FenwaLauncher.exe   the demo key, build/keys/demo
+#   build/win/signed-floor/FenwaLauncher.exe  the test key and FENWA_RELEASE_FLOOR 9000000000
 
 KEYS := $(B)/keys
 
@@ -11,7 +12,7 @@ $(KEYS)/%/release-public.pem:
 
 # The same objects as build/win/FenwaLauncher.exe but for launcher/release_key.cpp, which
 # holds nothing else: built with the variant's key and linked ahead of the library's copy.
-# $(1): folder below $(B)/win; $(2): key name below $(KEYS).
+# $(1): folder below $(B)/win; $(2): key name below $(KEYS); $(3): FENWA_RELEASE_FLOOR.
 define signed_variant
 win: $(B)/win/$(1)/FenwaLauncher.exe
 
@@ -21,7 +22,7 @@ $(B)/win/$(1)/gen/build_config.h: $(KEYS)/$(2)/release-public.pem FORCE
 	    '#define FENWA_SERVER_HOST L"$(FENWA_SERVER_HOST)"' \
 	    '#define FENWA_FILE_VERSION_STR "$(FENWA_FILE_VERSION)"' \
 	    '#define FENWA_FILE_VERSION_NUM $(subst .,$(comma),$(FENWA_FILE_VERSION))' \
-	    "#define FENWA_RELEASE_KEY_HEX \"$$$$key\"" > $$@.tmp
+	    "#define FENWA_RELEASE_KEY_HEX \"$$$$key\"" '#define FENWA_RELEASE_FLOOR "$(3)"' > $$@.tmp
 	@cmp -s $$@.tmp $$@ && rm -f $$@.tmp || mv $$@.tmp $$@
 
 $(B)/win/$(1)/release_key.o: launcher/release_key.cpp $(B)/win/$(1)/gen/build_config.h
@@ -33,8 +34,9 @@ $(B)/win/$(1)/FenwaLauncher.exe: $(WIN_ENTRY_OBJ) $(B)/win/$(1)/release_key.o $(
 	    $(RES_OBJ) $(WIN_LIB) $$(WIN_LIBS)
 endef
 
-$(eval $(call signed_variant,signed,test))
-$(eval $(call signed_variant,demo-signed,demo))
+$(eval $(call signed_variant,signed,test,))
+$(eval $(call signed_variant,demo-signed,demo,))
+$(eval $(call signed_variant,signed-floor,test,9000000000))
 
 # `make fuzz` runs this target too (FUZZ_SECONDS, mk/zip.mk).
 STATEMENT_FUZZ_DIR := $(B)/fuzz/statement

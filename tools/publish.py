@@ -1026,6 +1026,8 @@ def main(argv=None):
                                                              result.launcher_version))
     if result.sequence is not None:
         print("  signed: %s, sequence %d" % (STATEMENT, result.sequence))
+        print("sequence %d: build launchers with FENWA_RELEASE_FLOOR=%d to refuse anything older"
+              % (result.sequence, result.sequence))
     return 0
 
 

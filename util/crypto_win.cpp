@@ -137,13 +137,36 @@ bool sha256_bytes(const void* data, size_t size, sha256_digest& digest) {
     return hash.update(data, size) && hash.finish(digest);
 }
 
+unique_hfile open_for_hashing(const std::wstring& path) {
+    // Wine 8 now and then answers a sharing violation for a file this process has just written
+    // and closed, with no handle of it left open (seen in about one signed installation in
+    // ten); a few short retries ride over that. A file someone holds open for writing still
+    // fails after them.
+    for (int tries = 0;; ++tries) {
+        unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (file || ::GetLastError() != ERROR_SHARING_VIOLATION || tries == 9)
+            return file;
+        ::Sleep(10);
+    }
+}
+
 bool sha256_file(const std::wstring& path, sha256_digest& digest, uint64_t& size, DWORD& error) {
     size = 0;
     error = 0;
-    unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    unique_hfile file = open_for_hashing(path);
+    if (!file) {
+        error = ::GetLastError();
+        return false;
+    }
+    return sha256_handle(file.get(), digest, size, error);
+}
+
+bool sha256_handle(HANDLE file, sha256_digest& digest, uint64_t& size, DWORD& error) {
+    size = 0;
+    error = 0;
     LARGE_INTEGER length{};
-    if (!file || !::GetFileSizeEx(file.get(), &length)) {
+    if (!::GetFileSizeEx(file, &length)) {
         error = ::GetLastError();
         return false;
     }
@@ -153,8 +176,7 @@ bool sha256_file(const std::wstring& path, sha256_digest& digest, uint64_t& size
         std::max<LONGLONG>(1, std::min<LONGLONG>(length.QuadPart, LONGLONG(1) << 20))));
     for (;;) {
         DWORD got = 0;
-        if (!::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
-                        nullptr)) {
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
             error = ::GetLastError();
             return false;
         }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "util/digest.h"
+#include "util/unique_handle.h"
 
 // Whether CNG and both algorithms could be opened; `problem` says why not.
 bool crypto_available(std::wstring* problem = nullptr);
@@ -34,9 +35,15 @@ private:
 
 bool sha256_bytes(const void* data, size_t size, sha256_digest& digest);
 
+// Opens a file to read with only readers beside: no one can write, rename or delete it while
+// the handle is open, and a file already open for writing is not opened.
+unique_hfile open_for_hashing(const std::wstring& path);
+
 // Hashes a file, read with writers shut out. False when it cannot be opened or read
 // (`error`: the Win32 code) or hashing fails (`error` 0).
 bool sha256_file(const std::wstring& path, sha256_digest& digest, uint64_t& size, DWORD& error);
+// The same for a file already open for reading, from its current position to its end.
+bool sha256_handle(HANDLE file, sha256_digest& digest, uint64_t& size, DWORD& error);
 
 enum class signature_check { valid, invalid, unavailable };
 

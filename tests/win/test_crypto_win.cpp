@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "launcher/release_check_win.h"
 #include "launcher/release_statement.h"
 #include "util/crypto_win.h"
 #include "util/hash_worker_win.h"
@@ -89,6 +90,49 @@ TEST(Crypto, Sha256KnownAnswers) {
     EXPECT_EQ(million_hex, hex(files[0].digest));
     EXPECT_FALSE(files[1].ok);
     EXPECT_TRUE(worker.take_files().empty());
+    ::DeleteFileW(path.c_str());
+}
+
+// What is checked stays as checked while held: no writer, no rename, no delete; a file that
+// is open for writing (the flusher's way) is not hashed at all.
+TEST(Crypto, AHeldFileIsTheOneChecked) {
+    const std::string data = "host bytes";
+    const std::wstring path = temp_file(L"fenwa_held.bin", data);
+    const std::wstring moved = path + L".moved";
+    sha256_digest d;
+    ASSERT_TRUE(sha256_bytes(data.data(), data.size(), d));
+    std::wstring problem;
+    unique_hfile held;
+    ASSERT_TRUE(hold_matching_file(path, L"held.bin", data.size(), d, held, problem)) << problem;
+    ASSERT_TRUE(held);
+    unique_hfile reader(::CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(reader);
+    reader.reset();
+    unique_hfile writer(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
+    EXPECT_FALSE(::MoveFileW(path.c_str(), moved.c_str()));
+    EXPECT_FALSE(::DeleteFileW(path.c_str()));
+    held.reset();
+    ASSERT_TRUE(::MoveFileW(path.c_str(), moved.c_str()));
+    ASSERT_TRUE(::MoveFileW(moved.c_str(), path.c_str()));
+
+    // Another size or digest: refused, nothing held, both sides named.
+    EXPECT_FALSE(hold_matching_file(path, L"held.bin", data.size() + 1, d, held, problem));
+    EXPECT_FALSE(held);
+    EXPECT_EQ(0u, problem.find(L"held.bin does not match the signed release: 10 bytes")) << problem;
+
+    writer.reset(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+    EXPECT_FALSE(hold_matching_file(path, L"held.bin", data.size(), d, held, problem));
+    EXPECT_EQ(L"held.bin could not be hashed (error 32)", problem);
+    writer.reset();
     ::DeleteFileW(path.c_str());
 }
 

@@ -399,6 +399,19 @@ class PublishSigned(ReleaseFolder):
         publish.keygen(folder)
         return os.path.join(folder, publish.PRIVATE_KEY), os.path.join(folder, publish.PUBLIC_KEY)
 
+    def test_command_line_names_the_floor_to_build_with(self):
+        self.put("a.txt")
+        private, _ = self.key()
+        tool = os.path.join(winetest.ROOT, "tools", "publish.py")
+        ok = subprocess.run([sys.executable, tool, "--release", self.release, "--version", "3.0",
+                             "--out", self.out, "--sign-key", private, "--sequence", "4321"],
+                            capture_output=True, text=True)
+        self.assertEqual(0, ok.returncode, ok.stderr)
+        lines = ok.stdout.splitlines()
+        self.assertIn("  signed: %s, sequence 4321" % publish.STATEMENT, lines)
+        self.assertEqual("sequence 4321: build launchers with FENWA_RELEASE_FLOOR=4321 to refuse "
+                         "anything older", lines[-1])
+
     def test_keygen_key_hex_and_refused_keys(self):
         from cryptography.hazmat.primitives import serialization
         from cryptography.hazmat.primitives.asymmetric import ec, rsa

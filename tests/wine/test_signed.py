@@ -11,13 +11,18 @@ import unittest
 import winetest
 from http_server import TestServer
 from launcher_env import URL_PREFIX
-from pipeline_env import DOWNLOAD_PATH, SIGNED_EXE, publish, sample_release, tree, zip_one
+from pipeline_env import (DOWNLOAD_PATH, HOST_EXE, SIGNED_EXE, publish, sample_release, tree,
+                          zip_one)
 from test_pipeline import VERSION_KEY, Scenario
 from test_shell import UPDATE_EXE, OLDER_EXE, ShellPrefix
 
 STATEMENT_FN = "CZekLauncherDlg::get_release_statement"
 ENTRY_FN = "CZekLauncherDlg::download_server_files"
 CHECK_FN = "CZekLauncherApp::check_new_version_itself"
+HOST_FN = "CZekLauncherDlg::run_fenwa"
+RECOVER_FN = "recover_unfinished_update"
+INSTALLED = "~release.sig.txt"
+FLOOR_EXE = os.path.join(winetest.BUILD, "win", "signed-floor", "FenwaLauncher.exe")
 
 
 class SignedScenario(Scenario):
@@ -190,6 +195,102 @@ class SignedRefusals(SignedScenario):
         self.assertEqual(("3.0", "300"), self.stored())
 
 
+class InstalledRelease(SignedScenario):
+    """The installed release's statement decides what is started and what sequence is kept."""
+
+    def test_untouched_installations_are_never_refused(self):
+        # The flush of each unpacked file once raced its hash (about one run in four).
+        release = sample_release("1.0", "first")
+        self.serve(release, 100)
+        with open(self.statement_path("1.0"), "rb") as f:
+            statement = f.read()
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            for run in range(10):
+                shutil.rmtree(self.p.program_folder, ignore_errors=True)
+                log = self.run_and_log()
+                failed = [m for m in log if "could not be hashed" in m or "rollback" in m]
+                self.assertEqual([], failed, "run %d" % run)
+                self.assertEqual(2, len(self.p.host_starts(2)), "run %d" % run)
+        self.assertEqual(statement, self.p.installed(INSTALLED))
+
+    def test_a_replaced_host_put_back_by_a_rollback_is_not_started(self):
+        v1, v2 = sample_release("1.0", "first"), sample_release("2.0", "second")
+        self.serve(v1, 100)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_and_log()
+        host = os.path.join(self.p.program_folder, "FenwaHostSvr.exe")
+        with open(HOST_EXE, "rb") as f:
+            signed_host = f.read()
+        with open(host, "ab") as f:
+            f.write(b"\0" * 16)  # still a program that runs
+        starts = len(self.p.host_starts(2))
+        self.serve(v2, 200)
+        os.remove(os.path.join(self.root, DOWNLOAD_PATH, "2.0", "bin", "engine.dat.zip"))
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            log = self.run_and_log()
+        self.assertIn("rollback success.", log)
+        refused = [m for m in self.log(HOST_FN) if m.startswith("FenwaHostSvr.exe does not "
+                                                                 "match the signed release: ")]
+        self.assertEqual(1, len(refused), log)
+        self.assertRegex(refused[0], r": %d bytes, SHA-256 [0-9a-f]{64}; signed: %d bytes, "
+                         r"SHA-256 [0-9a-f]{64}; not started\.$"
+                         % (len(signed_host) + 16, len(signed_host)))
+        self.assertEqual(starts, len(self.p.host_starts()))
+
+        # A clean run installs the signed host and keeps its statement: started again.
+        self.serve(v2, 200)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_and_log()
+        self.assertEqual(signed_host, self.p.installed("FenwaHostSvr.exe"))
+        with open(self.statement_path("2.0"), "rb") as f:
+            self.assertEqual(f.read(), self.p.installed(INSTALLED))
+        self.assertEqual(starts + 2, len(self.p.host_starts(starts + 2)))
+
+    def test_a_committed_run_cut_off_before_its_version_raises_the_sequence(self):
+        self.serve(sample_release("1.0", "first"), 100)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_and_log()
+        self.serve(sample_release("2.0", "second"), 200)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_and_log()
+        installed = os.path.join(self.p.program_folder, INSTALLED)
+        with open(installed, "rb") as f:
+            good = f.read()
+        forged = good.replace(b"sequence 200", b"sequence 900")
+        # The state such a run leaves: every file and the statement in place, the journal
+        # committed, "Version" and "ReleaseSequence" still the old ones.
+        for name, text, expected in (
+                ("signed", good, "%s 200 stored." % "ReleaseSequence"),
+                ("forged", forged, "ReleaseSequence not raised: %s refused: its signature does "
+                 "not verify with the built-in release key" % INSTALLED)):
+            with self.subTest(name):
+                with open(installed, "wb") as f:
+                    f.write(text)
+                os.makedirs(os.path.join(self.p.program_folder, "1.0"), exist_ok=True)
+                with open(os.path.join(self.p.program_folder, "~update.journal"), "wb") as f:
+                    f.write(b"begin|1.0|2.0\ncommit\n")
+                self.p.reg_add(VERSION_KEY, "Version", "1.0")
+                self.p.reg_add(VERSION_KEY, "ReleaseSequence", "100")
+                log = self.run_and_log()  # no server: only the repair happens
+                self.assertTrue([m for m in self.log(RECOVER_FN) if m.startswith(expected)], log)
+                self.assertEqual(("2.0", "200" if name == "signed" else "100"), self.stored())
+                self.assertFalse(os.path.exists(os.path.join(self.p.program_folder,
+                                                             "~update.journal")))
+
+    def test_a_floor_refuses_older_releases_on_a_pc_without_a_sequence(self):
+        shutil.copy2(FLOOR_EXE, self.p.exe)
+        self.serve(sample_release("1.0", "first"), 100)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            log = self.run_and_log()
+        self.assertIn("/%s/1.0/%s refused: its sequence 100 is below 9000000000, the lowest "
+                      "this launcher accepts" % (DOWNLOAD_PATH, publish.STATEMENT), log)
+        self.assertEqual((None, None), self.stored())
+        self.serve(sample_release("1.0", "first"), 9000000000)
+        with TestServer(http_port=80, https_port=443, static_root=self.root):
+            self.run_and_log()
+        self.assertEqual(("1.0", "9000000000"), self.stored())
+
+
 class SignedLauncherUpdate(unittest.TestCase):
     """The launcher's own update: staged only when its archive is the signed one."""
 
@@ -268,6 +369,7 @@ class WithoutKey(Scenario):
         self.assertFalse([a for a in asked if a.endswith(publish.STATEMENT)], asked)
         self.assertEqual("1.0", self.p.installed_version())
         self.assertNotIn("ReleaseSequence", self.p.reg_values(VERSION_KEY))
+        self.assertFalse(os.path.exists(os.path.join(self.p.program_folder, INSTALLED)))
 
 
 class PlantedCrypto(SignedScenario):
@@ -307,7 +409,9 @@ class BuiltLaunchers(unittest.TestCase):
                                                  publish.PUBLIC_KEY)).hex()
         self.assertIn('#define FENWA_RELEASE_KEY_HEX "%s"' % key, text)
         with open(os.path.join(winetest.BUILD, "gen", "build_config.h")) as f:
-            self.assertIn('#define FENWA_RELEASE_KEY_HEX ""', f.read())
+            text = f.read()
+        self.assertIn('#define FENWA_RELEASE_KEY_HEX ""', text)
+        self.assertIn('#define FENWA_RELEASE_FLOOR ""', text)
 
 
 if __name__ == "__main__":
