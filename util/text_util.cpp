@@ -254,16 +254,9 @@ bool is_safe_segment(const std::wstring& segment) {
 } // namespace
 
 bool is_safe_folder_name(const std::wstring& name) {
-    if (name.empty() || name.size() > k_max_folder_name)
-        return false;
-    for (wchar_t c : name)
-        if (is_unsafe_char(c))
-            return false;
-    // Covers "." and ".." too: Windows drops trailing dots and blanks, so "a." would be "a".
-    const wchar_t first = name.front(), last = name.back();
-    if (first == L' ' || first == L'.' || last == L' ' || last == L'.')
-        return false;
-    return !is_device_name(name);
+    // A leading dot or blank too: such a name is easily mistaken for "." or another name.
+    return name.size() <= k_max_folder_name && is_safe_segment(name) && name.front() != L' ' &&
+           name.front() != L'.';
 }
 
 bool is_safe_relative_name(const std::wstring& name) {
