@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "controls/memory_dc_win.h"
+#include "util/dc_scope_win.h"
 
 namespace {
 constexpr UINT_PTR k_blink_timer = 0;
@@ -123,9 +124,7 @@ void CGdiButton::SetRound(argb_colour border, argb_colour outer) {
 }
 
 void CGdiButton::SetFont11pt() {
-    HDC dc = ::GetDC(GetParent());
-    m_logFont.lfHeight = -::MulDiv(11, ::GetDeviceCaps(dc, LOGPIXELSY), 72);
-    ::ReleaseDC(GetParent(), dc);
+    m_logFont.lfHeight = font_height_for_points(window_dc(GetParent()).dc(), 11);
     m_font.reset(::CreateFontIndirectW(&m_logFont));
     Invalidate();
 }

@@ -6,6 +6,7 @@
 
 #include "framework/framework_win.h"
 #include "controls/gdiplus_win.h"
+#include "util/dc_scope_win.h"
 
 namespace {
 constexpr UINT_PTR k_marquee_timer = 100;
@@ -129,12 +130,11 @@ LRESULT CMacProgressCtrl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam)
         if (window.right - window.left == client.right &&
             window.bottom - window.top == client.bottom)
             return 0;
-        HDC dc = ::GetWindowDC(m_hWnd);
+        window_dc dc(m_hWnd, window_dc::whole_window);
         if (dc) {
             RECT all = {0, 0, window.right - window.left, window.bottom - window.top};
             unique_hgdiobj brush(::CreateSolidBrush(m_backColor));
-            ::FrameRect(dc, &all, static_cast<HBRUSH>(brush.get()));
-            ::ReleaseDC(m_hWnd, dc);
+            ::FrameRect(dc.dc(), &all, static_cast<HBRUSH>(brush.get()));
         }
         return 0;
     }

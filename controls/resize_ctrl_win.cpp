@@ -1,5 +1,6 @@
 #include "controls/resize_ctrl.h"
 #include "util/text_util_win.h"
+#include "util/dc_scope_win.h"
 
 #include <commctrl.h>
 
@@ -155,9 +156,8 @@ LRESULT CResizeCtrl::handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_PAINT:
         if (m_grip) {
             const LRESULT r = ::DefSubclassProc(hwnd, message, wparam, lparam);
-            HDC dc = ::GetDC(hwnd);
-            ::DrawFrameControl(dc, &m_gripRect, DFC_SCROLL, DFCS_SCROLLSIZEGRIP);
-            ::ReleaseDC(hwnd, dc);
+            window_dc dc(hwnd);
+            ::DrawFrameControl(dc.dc(), &m_gripRect, DFC_SCROLL, DFCS_SCROLLSIZEGRIP);
             return r;
         }
         break;

@@ -9,6 +9,7 @@
 #include "framework/framework_win.h"
 #include "util/text_util.h"
 #include "util/text_util_win.h"
+#include "util/dc_scope_win.h"
 
 CRichEditCtrlEx::CRichEditCtrlEx() : m_textColor(::GetSysColor(COLOR_GRAYTEXT)) {
     if (CWinApp* app = CWinApp::current())
@@ -275,11 +276,7 @@ void CRichEditCtrlEx::SetFontName(const std::wstring& face) {
 
 void CRichEditCtrlEx::SetFontSize(int points) {
     ui_invoke(m_hWnd, [&] {
-        HDC screen = ::GetDC(nullptr);
-        const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
-        if (screen)
-            ::ReleaseDC(nullptr, screen);
-        m_logFont.lfHeight = -::MulDiv(points, dpi, 72);
+        m_logFont.lfHeight = font_height_for_points(window_dc(nullptr).dc(), points);
         recreate_font();
     });
 }

@@ -6,6 +6,7 @@
 
 #include "controls/edit_layout.h"
 #include "controls/gdiplus_win.h"
+#include "util/dc_scope_win.h"
 
 UINT sc_edit_message() {
     static const UINT id = ::RegisterWindowMessageW(L"MessageString_CSCEdit");
@@ -103,9 +104,7 @@ void CSCEdit::SetFontName(const std::wstring& face, BYTE charset) {
 
 void CSCEdit::SetFontSize(int points) {
     m_fontPoints = points;
-    HDC dc = ::GetDC(GetParent());
-    m_logFont.lfHeight = -::MulDiv(points, ::GetDeviceCaps(dc, LOGPIXELSY), 72);
-    ::ReleaseDC(GetParent(), dc);
+    m_logFont.lfHeight = font_height_for_points(window_dc(GetParent()).dc(), points);
     apply_font();
     apply_alignment();
 }
@@ -161,9 +160,9 @@ void CSCEdit::apply_alignment() {
     if (!m_hWnd)
         return;
     const RECT client = client_rect();
-    HDC dc = ::GetDC(m_hWnd);
     int text_height = 0;
     {
+        window_dc dc(m_hWnd);
         gdi_select_scope keep(dc, m_font.get());
         const int n = ::GetWindowTextLengthW(m_hWnd);
         std::wstring text(static_cast<size_t>(n) + 1, L'\0');
@@ -171,10 +170,9 @@ void CSCEdit::apply_alignment() {
         if (text.empty())
             text = L"Test text"; // the caret sits where text will show
         RECT measure = client;
-        ::DrawTextW(dc, text.c_str(), -1, &measure, DT_CALCRECT | DT_SINGLELINE);
+        ::DrawTextW(dc.dc(), text.c_str(), -1, &measure, DT_CALCRECT | DT_SINGLELINE);
         text_height = measure.bottom - measure.top;
     }
-    ::ReleaseDC(m_hWnd, dc);
     const DWORD margins = static_cast<DWORD>(::SendMessageW(m_hWnd, EM_GETMARGINS, 0, 0));
     const int_rect r = edit_text_rect(
         m_textAlign, {client.left, client.top, client.right, client.bottom}, text_height,
@@ -285,17 +283,17 @@ void CSCEdit::paint_placeholder() {
     if (m_placeholder.empty() || ::GetFocus() == m_hWnd || !::IsWindowEnabled(m_hWnd) ||
         ::GetWindowTextLengthW(m_hWnd) > 0)
         return;
-    HDC dc = ::GetDC(m_hWnd);
+    window_dc dc(m_hWnd);
     RECT r = client_rect();
     if (m_ownBorder)
         ::InflateRect(&r, -m_borderWidth, -m_borderWidth);
     if (m_actionArea)
         r.right -= m_actionWidth;
     unique_hgdiobj brush(::CreateSolidBrush(ToRgb(m_backColor)));
-    ::FillRect(dc, &r, static_cast<HBRUSH>(brush.get()));
+    ::FillRect(dc.dc(), &r, static_cast<HBRUSH>(brush.get()));
     gdi_select_scope keep(dc, m_font.get());
-    ::SetBkMode(dc, TRANSPARENT);
-    ::SetTextColor(dc, ToRgb(m_placeholderColor));
+    ::SetBkMode(dc.dc(), TRANSPARENT);
+    ::SetTextColor(dc.dc(), ToRgb(m_placeholderColor));
     const LONG style = ::GetWindowLongW(m_hWnd, GWL_STYLE);
     UINT flags = DT_SINGLELINE | DT_NOPREFIX;
     if (style & ES_CENTER)
@@ -307,8 +305,7 @@ void CSCEdit::paint_placeholder() {
     else if (m_textAlign & 8)
         flags |= DT_BOTTOM;
     const std::wstring text = L" " + m_placeholder;
-    ::DrawTextW(dc, text.c_str(), -1, &r, flags);
-    ::ReleaseDC(m_hWnd, dc);
+    ::DrawTextW(dc.dc(), text.c_str(), -1, &r, flags);
 }
 
 void CSCEdit::copy_parent_background() {
@@ -318,17 +315,18 @@ void CSCEdit::copy_parent_background() {
     RECT r;
     ::GetWindowRect(m_hWnd, &r);
     ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-    HDC parent_dc = ::GetDC(parent);
-    HDC mem = ::CreateCompatibleDC(parent_dc);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(parent_dc, r.right - r.left, r.bottom - r.top);
     {
-        gdi_select_scope keep(mem, bitmap);
-        ::BitBlt(mem, 0, 0, r.right - r.left, r.bottom - r.top, parent_dc, r.left, r.top, SRCCOPY);
+        window_dc parent_dc(parent);
+        unique_memory_dc mem(::CreateCompatibleDC(parent_dc.dc()));
+        unique_hgdiobj bitmap(
+            ::CreateCompatibleBitmap(parent_dc.dc(), r.right - r.left, r.bottom - r.top));
+        {
+            gdi_select_scope keep(mem, bitmap.get());
+            ::BitBlt(mem.get(), 0, 0, r.right - r.left, r.bottom - r.top, parent_dc.dc(), r.left,
+                     r.top, SRCCOPY);
+        }
+        m_parentBrush.reset(::CreatePatternBrush(static_cast<HBITMAP>(bitmap.get())));
     }
-    m_parentBrush.reset(::CreatePatternBrush(bitmap));
-    ::DeleteObject(bitmap);
-    ::DeleteDC(mem);
-    ::ReleaseDC(parent, parent_dc);
     ::InvalidateRect(parent, &r, FALSE);
 }
 
@@ -342,9 +340,8 @@ LRESULT CSCEdit::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_PAINT: {
         const LRESULT r = Default(message, wparam, lparam);
         if (m_ownBorder) {
-            HDC dc = ::GetDC(m_hWnd);
-            paint_border(dc);
-            ::ReleaseDC(m_hWnd, dc);
+            window_dc dc(m_hWnd);
+            paint_border(dc.dc());
         }
         paint_placeholder();
         return r;

@@ -8,6 +8,7 @@
 #include "controls/label_layout.h"
 #include "framework/framework_win.h"
 #include "util/text_util_win.h"
+#include "util/dc_scope_win.h"
 
 namespace {
 constexpr UINT_PTR k_blink_timer = 0;
@@ -102,9 +103,7 @@ std::wstring CSCStatic::GetText() const {
 }
 
 void CSCStatic::SetFontSize(int points) {
-    HDC dc = ::GetDC(m_hWnd);
-    m_logFont.lfHeight = -::MulDiv(points, ::GetDeviceCaps(dc, LOGPIXELSY), 72);
-    ::ReleaseDC(m_hWnd, dc);
+    m_logFont.lfHeight = font_height_for_points(window_dc(m_hWnd).dc(), points);
     RecreateFont();
     redraw_parent_area();
 }
@@ -347,13 +346,14 @@ void CSCStatic::paint(HDC dc) {
 
 void CSCStatic::fit_font() {
     const RECT client = client_rect();
-    HDC dc = ::GetDC(m_hWnd);
+    window_dc dc(m_hWnd);
     for (int i = 0; i < 50; ++i) {
         SIZE size = {};
         {
             // Deselected before the font is replaced: a selected font is not deleted.
             gdi_select_scope keep(dc, m_font.get());
-            ::GetTextExtentPoint32W(dc, m_text.c_str(), static_cast<int>(m_text.size()), &size);
+            ::GetTextExtentPoint32W(dc.dc(), m_text.c_str(), static_cast<int>(m_text.size()),
+                                    &size);
         }
         const int magnitude = m_logFont.lfHeight < 0 ? -m_logFont.lfHeight : m_logFont.lfHeight;
         const int step = label_fit_step(size.cx, client.right, magnitude);
@@ -363,7 +363,6 @@ void CSCStatic::fit_font() {
         m_logFont.lfHeight = m_logFont.lfHeight < 0 ? -next : next;
         m_font.reset(::CreateFontIndirectW(&m_logFont));
     }
-    ::ReleaseDC(m_hWnd, dc);
     Invalidate();
 }
 

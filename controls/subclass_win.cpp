@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "controls/memory_dc_win.h"
+#include "util/dc_scope_win.h"
 
 namespace {
 
@@ -121,14 +122,12 @@ LRESULT CALLBACK CSubclassWnd::thunk(HWND hwnd, UINT message, WPARAM wparam, LPA
 bool CSubclassWnd::paint_message(UINT message, WPARAM wparam, LRESULT& result) {
     switch (message) {
     case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(m_hWnd, &ps);
+        paint_scope scope(m_hWnd);
         const RECT client = client_rect();
         {
-            CMemoryDC mem(dc, &client);
+            CMemoryDC mem(scope.dc(), &client);
             paint(mem);
         }
-        ::EndPaint(m_hWnd, &ps);
         result = 0;
         return true;
     }

@@ -6,6 +6,7 @@
 
 #include "util/system_library_win.h"
 #include "util/unique_handle.h"
+#include "util/dc_scope_win.h"
 
 namespace {
 
@@ -181,16 +182,14 @@ void CWndShadow::Update(HWND parent) {
         return;
     std::copy(pixels.begin(), pixels.end(), static_cast<uint32_t*>(bits));
 
-    HDC mem = ::CreateCompatibleDC(nullptr);
-    HGDIOBJ old = ::SelectObject(mem, bitmap.get());
+    unique_memory_dc mem(::CreateCompatibleDC(nullptr));
+    gdi_select_scope keep(mem, bitmap.get());
     POINT dst = {r.left + p.x_offset - p.size, r.top + p.y_offset - p.size};
     ::MoveWindow(m_hWnd, dst.x, dst.y, sw, sh, FALSE);
     POINT src = {0, 0};
     SIZE size = {sw, sh};
     BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    g_update_layered(m_hWnd, nullptr, &dst, &size, mem, &src, 0, &blend, ULW_ALPHA);
-    ::SelectObject(mem, old);
-    ::DeleteDC(mem);
+    g_update_layered(m_hWnd, nullptr, &dst, &size, mem.get(), &src, 0, &blend, ULW_ALPHA);
 }
 
 LRESULT CALLBACK CWndShadow::parent_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,

@@ -4,7 +4,7 @@
 
 #include "controls/colour_win.h"
 #include "controls/memory_dc_win.h"
-#include "framework/paint_scope_win.h"
+#include "util/dc_scope_win.h"
 #include "launcher/access_code.h"
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"

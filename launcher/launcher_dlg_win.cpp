@@ -19,6 +19,7 @@
 #include "util/text_util.h"
 #include "util/text_util_win.h"
 #include "util/window_util_win.h"
+#include "util/dc_scope_win.h"
 
 namespace {
 
@@ -149,8 +150,8 @@ void CZekLauncherDlg::apply_colour_scheme() {
 }
 
 void CZekLauncherDlg::paint() {
-    PAINTSTRUCT ps;
-    HDC dc = ::BeginPaint(m_hWnd, &ps);
+    paint_scope scope(m_hWnd);
+    HDC dc = scope.dc();
     RECT client;
     ::GetClientRect(m_hWnd, &client);
     if (::IsIconic(m_hWnd)) {
@@ -168,7 +169,6 @@ void CZekLauncherDlg::paint() {
         ::FillRect(mem, &band, static_cast<HBRUSH>(band_brush.get()));
         ::FrameRect(mem, &client, static_cast<HBRUSH>(border.get()));
     }
-    ::EndPaint(m_hWnd, &ps);
 }
 
 bool CZekLauncherDlg::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR& result) {

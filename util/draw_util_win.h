@@ -8,22 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-// A GDI object selected into a context for one scope.
-class gdi_select_scope {
-public:
-    gdi_select_scope(HDC dc, HGDIOBJ object)
-        : m_dc(dc), m_old(object ? ::SelectObject(dc, object) : nullptr) {}
-    ~gdi_select_scope() {
-        if (m_old)
-            ::SelectObject(m_dc, m_old);
-    }
-    gdi_select_scope(const gdi_select_scope&) = delete;
-    gdi_select_scope& operator=(const gdi_select_scope&) = delete;
-
-private:
-    HDC m_dc;
-    HGDIOBJ m_old;
-};
+#include "util/dc_scope_win.h"
 
 // Multi-stop gradient (RGB stops) through msimg32's GradientFill, loaded once; one colour
 // gets the button face as its second stop. False when nothing could be drawn.

@@ -77,6 +77,11 @@ struct gdi_traits {
     static pointer invalid() noexcept { return nullptr; }
     static void close(pointer h) noexcept { ::DeleteObject(h); }
 };
+struct memory_dc_traits {
+    using pointer = HDC;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::DeleteDC(h); }
+};
 struct hicon_traits {
     using pointer = HICON;
     static pointer invalid() noexcept { return nullptr; }
@@ -94,5 +99,6 @@ using unique_hfind = unique_handle<find_handle_traits>;
 using unique_hkey = unique_handle<hkey_traits>;
 using unique_hmodule = unique_handle<hmodule_traits>;
 using unique_hgdiobj = unique_handle<gdi_traits>;
+using unique_memory_dc = unique_handle<memory_dc_traits>;
 using unique_hicon = unique_handle<hicon_traits>;
 using unique_hlocal = unique_handle<local_mem_traits>;

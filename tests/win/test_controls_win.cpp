@@ -25,6 +25,10 @@
 #include "util/unique_handle.h"
 #include "framework/window_placement_win.h"
 
+extern "C" decltype(&::GetDC) __imp_GetDC;
+extern "C" decltype(&::ReleaseDC) __imp_ReleaseDC;
+extern "C" decltype(&::SelectObject) __imp_SelectObject;
+
 namespace {
 
 // A plain parent window that records the registered notifications it receives.
@@ -84,6 +88,56 @@ private:
     HDC m_dc;
     unique_hgdiobj m_bitmap;
     HGDIOBJ m_old;
+};
+
+// Counts selections into a context after the program released it, through the import slots
+// the program calls: they point at recorders while the watch lives.
+class released_dc_watch {
+public:
+    released_dc_watch() {
+        ::ReleaseDC(nullptr, ::GetDC(nullptr)); // binds the delay-loaded slots first
+        ::SelectObject(nullptr, nullptr);
+        s_released = nullptr;
+        s_count = 0;
+        swap_slots();
+    }
+    ~released_dc_watch() { swap_slots(); }
+    released_dc_watch(const released_dc_watch&) = delete;
+    released_dc_watch& operator=(const released_dc_watch&) = delete;
+    static int selections_after_release() { return s_count; }
+
+private:
+    template <typename F> static void swap_slot(F*& slot, F*& other) {
+        DWORD old = 0;
+        ::VirtualProtect(&slot, sizeof(slot), PAGE_READWRITE, &old);
+        std::swap(slot, other);
+        ::VirtualProtect(&slot, sizeof(slot), old, &old);
+    }
+    static void swap_slots() {
+        swap_slot(__imp_GetDC, s_get_dc);
+        swap_slot(__imp_ReleaseDC, s_release_dc);
+        swap_slot(__imp_SelectObject, s_select);
+    }
+    static HDC WINAPI get_dc(HWND hwnd) {
+        HDC dc = s_get_dc(hwnd);
+        if (dc == s_released)
+            s_released = nullptr;
+        return dc;
+    }
+    static int WINAPI release_dc(HWND hwnd, HDC dc) {
+        s_released = dc;
+        return s_release_dc(hwnd, dc);
+    }
+    static HGDIOBJ WINAPI select(HDC dc, HGDIOBJ object) {
+        s_count += dc && dc == s_released;
+        return s_select(dc, object);
+    }
+
+    static inline HDC s_released = nullptr;
+    static inline int s_count = 0;
+    static inline decltype(&::GetDC) s_get_dc = get_dc;
+    static inline decltype(&::ReleaseDC) s_release_dc = release_dc;
+    static inline decltype(&::SelectObject) s_select = select;
 };
 
 } // namespace
@@ -1012,6 +1066,27 @@ TEST(SCEdit, OwnBorderOnEveryEdge) {
         EXPECT_EQ(e.colour, ::GetPixel(dc, e.x, e.y)) << e.x << "," << e.y;
 
     ::ReleaseDC(h, dc);
+}
+
+TEST(SCEdit, PlaceholderPutsItsFontBackBeforeTheContextIsReleased) {
+    window_owner parent{make_parent()};
+    HWND h = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 10, 10, 200,
+                               30, parent.hwnd, nullptr, nullptr, nullptr);
+    CSCEdit edit;
+    ASSERT_TRUE(edit.SubclassWindow(h));
+    edit.SetPlaceholder(L"Input Access Code.", ToArgb(RGB(200, 0, 0)));
+    ::SetFocus(parent.hwnd);
+    released_dc_watch watch;
+    edit.RedrawNow();
+    // Drawn at all, so that the count below means something.
+    HDC dc = ::GetDC(h);
+    bool red = false;
+    for (int x = 0; x < 200 && !red; ++x)
+        for (int y = 0; y < 30 && !red; ++y)
+            red = ::GetPixel(dc, x, y) == RGB(200, 0, 0);
+    ::ReleaseDC(h, dc);
+    EXPECT_TRUE(red) << "placeholder not painted";
+    EXPECT_EQ(0, released_dc_watch::selections_after_release());
 }
 
 TEST(WndShadow, FollowsTheParent) {

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <string>
 
+#include "util/dc_scope_win.h"
 #include "util/draw_util_win.h"
 #include "util/unique_handle.h"
 
@@ -78,13 +79,6 @@ HWND code_dialog() {
     return g_found;
 }
 
-struct memory_dc_traits {
-    using pointer = HDC;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::DeleteDC(h); }
-};
-using unique_memory_dc = unique_handle<memory_dc_traits>;
-
 // The text's advance in the font, and how wide its ink comes out drawn.
 int print_extent(UINT id, const wchar_t* face, int points, int weight) {
     wchar_t text[512] = {};
@@ -92,21 +86,17 @@ int print_extent(UINT id, const wchar_t* face, int points, int weight) {
         return 1;
     unique_memory_dc dc(::CreateCompatibleDC(nullptr));
     unique_hgdiobj bitmap;
-    {
-        HDC screen = ::GetDC(nullptr);
-        bitmap.reset(::CreateCompatibleBitmap(screen, 1200, 100));
-        ::ReleaseDC(nullptr, screen);
-    }
+    bitmap.reset(::CreateCompatibleBitmap(window_dc(nullptr).dc(), 1200, 100));
     LOGFONTW lf = {};
-    lf.lfHeight = -::MulDiv(points, ::GetDeviceCaps(dc.get(), LOGPIXELSY), 72);
+    lf.lfHeight = font_height_for_points(dc.get(), points);
     lf.lfWeight = weight;
     lf.lfCharSet = DEFAULT_CHARSET;
     lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
     unique_hgdiobj font(::CreateFontIndirectW(&lf));
     if (!dc || !bitmap || !font)
         return 1;
-    gdi_select_scope keep_bitmap(dc.get(), bitmap.get());
-    gdi_select_scope keep_font(dc.get(), font.get());
+    gdi_select_scope keep_bitmap(dc, bitmap.get());
+    gdi_select_scope keep_font(dc, font.get());
     RECT all = {0, 0, 1200, 100};
     ::FillRect(dc.get(), &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
     SIZE size = {};
