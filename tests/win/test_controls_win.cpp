@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "controls/wnd_shadow.h"
 #include "res/resource.h"
 #include "tests/win/alloc_limit.h"
+#include "util/dc_scope_win.h"
 #include "util/unique_handle.h"
 #include "framework/window_placement_win.h"
 
@@ -1067,6 +1069,10 @@ TEST(SCEdit, OwnBorderOnEveryEdge) {
 
     ::ReleaseDC(h, dc);
 }
+
+// A selection made from a temporary owner would outlive its context.
+static_assert(!std::is_constructible_v<gdi_select_scope, window_dc&&, HGDIOBJ>);
+static_assert(std::is_constructible_v<gdi_select_scope, const window_dc&, HGDIOBJ>);
 
 TEST(SCEdit, PlaceholderPutsItsFontBackBeforeTheContextIsReleased) {
     window_owner parent{make_parent()};
