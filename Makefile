@@ -21,7 +21,7 @@ WINDRES ?= x86_64-w64-mingw32-windres
 CXX ?= g++
 CLANGXX ?= clang++
 
-SRC_DIRS := app log launcher net util zip framework controls
+SRC_DIRS := app log launcher engine product net util zip framework controls
 ALL_SRC := $(sort $(foreach d,$(SRC_DIRS),$(wildcard $(d)/*.cpp)))
 PURE_SRC := $(filter-out %_win.cpp,$(ALL_SRC))
 ENTRY_SRC := app/main_win.cpp

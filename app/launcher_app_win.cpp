@@ -3,10 +3,10 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "app/product_config.h"
+#include "product/product_config.h"
 #include "app/self_update.h"
 #include "launcher/launcher_dlg.h"
-#include "launcher/update_journal_win.h"
+#include "engine/update_journal_win.h"
 #include "log/sc_log.h"
 #include "util/file_util_win.h"
 #include "util/folder_security_win.h"
@@ -37,7 +37,7 @@ BOOL CZekLauncherApp::InitInstance() {
     icc.dwICC = ICC_WIN95_CLASSES;
     ::InitCommonControlsEx(&icc);
 
-    if (!g_product.secure_folders()) {
+    if (!product_config_for_start_up().secure_folders()) {
         AfxMessageBox(
             L"공용 문서 또는 내 문서 경로를 접근할 수 없는 환경이므로 원격제어를 실행할 수 "
             L"없습니다.",

@@ -5,13 +5,17 @@
 #include <new>
 
 #include "app/launcher_app.h"
-#include "app/product_config.h"
+#include "product/product_config.h"
 #include "log/sc_log.h"
 #include "util/folder_security_win.h"
 #include "util/system_library_win.h"
 
 // Never destroyed: a worker thread cut off by the end of the process may still read it.
-ProductConfig& g_product = *new ProductConfig();
+ProductConfig& product_config_for_start_up() {
+    static ProductConfig& config = *new ProductConfig();
+    return config;
+}
+const ProductConfig& g_product = product_config_for_start_up();
 
 namespace {
 

@@ -15,10 +15,6 @@ self_update_files self_update_files_in(const std::wstring& program_folder,
     return f;
 }
 
-std::wstring version_page_path(const std::wstring& download_path) {
-    return download_path + L"/version.html";
-}
-
 std::wstring launcher_archive_path(const std::wstring& download_path,
                                    const std::wstring& server_version,
                                    const std::wstring& program_name) {

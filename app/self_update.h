@@ -16,7 +16,6 @@ struct self_update_files {
 self_update_files self_update_files_in(const std::wstring& program_folder,
                                        const std::wstring& program_name);
 
-std::wstring version_page_path(const std::wstring& download_path);
 // The server version is used as it came, as one path segment.
 std::wstring launcher_archive_path(const std::wstring& download_path,
                                    const std::wstring& server_version,

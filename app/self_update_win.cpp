@@ -3,10 +3,10 @@
 #include <shellapi.h>
 
 #include "app/launcher_app.h"
-#include "app/product_config.h"
+#include "product/product_config.h"
 #include "app/self_update.h"
-#include "launcher/release_check_win.h"
-#include "launcher/version_page_win.h"
+#include "engine/release_check_win.h"
+#include "engine/version_page_win.h"
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "util/file_util_win.h"
@@ -163,7 +163,7 @@ bool CZekLauncherApp::check_new_version_itself() {
 
     if (!way_clear(files.temp_archive) || !way_clear(files.temp_exe) || !way_clear(files.staged))
         return false;
-    RequestParam download(g_product.server_host(), g_product.server_port, L"", L"GET", 1, {}, L"",
+    RequestParam download(g_product.server_host(), server_port(), L"", L"GET", 1, {}, L"",
                           files.temp_archive);
     download.path = archive_path;
     // A little more than the signed archive still arrives, so that the log can say what came.

@@ -1,7 +1,7 @@
 #include <objbase.h>
 
 #include "app/launcher_app.h"
-#include "app/product_config.h"
+#include "product/product_config.h"
 #include "app/url_scheme_win.h"
 #include "log/sc_log.h"
 

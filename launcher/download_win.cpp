@@ -1,9 +1,9 @@
 #include <algorithm>
 
-#include "app/product_config.h"
-#include "launcher/fetch_ahead.h"
+#include "product/product_config.h"
+#include "engine/fetch_ahead.h"
 #include "launcher/launcher_dlg.h"
-#include "launcher/update_journal_win.h"
+#include "engine/update_journal_win.h"
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "res/resource.h"
@@ -303,7 +303,7 @@ uint32_t CZekLauncherDlg::replace_launcher(ZipHandle zip, const entry_paths& p) 
 }
 
 RequestParam CZekLauncherDlg::archive_request(const FileInfo& entry, const entry_paths& p) const {
-    RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1, {}, L"",
+    RequestParam param(g_product.server_host(), server_port(), L"", L"GET", 1, {}, L"",
                        p.downloaded_archive);
     param.path = p.server_path;
     if (fetched_to_memory(entry, p)) {

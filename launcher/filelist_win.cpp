@@ -1,4 +1,4 @@
-#include "app/product_config.h"
+#include "product/product_config.h"
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
 #include "net/request_url.h"
@@ -13,7 +13,7 @@ bool CZekLauncherDlg::get_server_filelist(std::wstring version) {
     SCLOG(0, fn, L"%s", requesting.c_str());
     m_filelist.clear();
 
-    RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1);
+    RequestParam param(g_product.server_host(), server_port(), L"", L"GET", 1);
     param.path = g_product.download_path() + L"/" + version + L"/filelist.lst";
     request_url(param);
     if (param.status != 200 || param.text.empty()) {

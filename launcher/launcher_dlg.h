@@ -16,9 +16,9 @@
 #include "controls/resize_ctrl.h"
 #include "controls/rich_edit_ctrl_ex.h"
 #include "controls/sc_static.h"
-#include "launcher/pipeline_logic.h"
-#include "launcher/release_statement.h"
-#include "launcher/update_journal_win.h"
+#include "engine/pipeline_logic.h"
+#include "engine/release_statement.h"
+#include "engine/update_journal_win.h"
 #include "util/hash_worker_win.h"
 #include "util/place_win.h"
 #include "util/task_queue.h"
@@ -97,7 +97,7 @@ private:
     bool back_up_entry(const entry_paths& p);
     uint32_t replace_launcher(ZipHandle zip, const entry_paths& p);
     RequestParam archive_request(const FileInfo& entry, const entry_paths& p) const;
-    // Starts the downloads of the next entries that will need one (launcher/fetch_ahead.h).
+    // Starts the downloads of the next entries that will need one (engine/fetch_ahead.h).
     void plan_downloads(size_t current, fetch_ahead& ahead);
     // Unpacked files reach the disk on a thread of their own while the run goes on.
     void flush_later(const std::wstring& path);

@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <thread>
 
-#include "app/product_config.h"
+#include "product/product_config.h"
 #include "controls/colour.h"
 #include "controls/memory_dc_win.h"
 #include "framework/window_placement_win.h"
 #include "launcher/about_dlg.h"
-#include "launcher/release_check_win.h"
+#include "engine/release_check_win.h"
 #include "log/sc_log.h"
 #include "res/resource.h"
 #include "util/draw_util_win.h"

@@ -1,4 +1,4 @@
-#include "app/product_config.h"
+#include "product/product_config.h"
 #include "launcher/input_code_dlg.h"
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
@@ -67,7 +67,7 @@ INT_PTR CZekLauncherDlg::ask_for_access_code(std::wstring& title_key) {
 }
 
 LRESULT CZekLauncherDlg::on_get_title_key(WPARAM code, LPARAM title_key) {
-    RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1);
+    RequestParam param(g_product.server_host(), server_port(), L"", L"GET", 1);
     param.path = format_text(L"/run.php?accesscode=%d", static_cast<int>(code));
     request_url(param);
     if (param.status == 200 && param.text != L"null" && title_key)

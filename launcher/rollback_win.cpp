@@ -1,4 +1,4 @@
-#include "app/product_config.h"
+#include "product/product_config.h"
 #include "launcher/launcher_dlg.h"
 #include "log/sc_log.h"
 #include "res/resource.h"

@@ -3,9 +3,9 @@
 // a key m_statement stays empty and every step passes.
 #include <map>
 
-#include "app/product_config.h"
+#include "product/product_config.h"
 #include "launcher/launcher_dlg.h"
-#include "launcher/release_check_win.h"
+#include "engine/release_check_win.h"
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "util/crypto_win.h"

@@ -1,6 +1,6 @@
-#include "app/product_config.h"
+#include "product/product_config.h"
 #include "launcher/launcher_dlg.h"
-#include "launcher/version_page_win.h"
+#include "engine/version_page_win.h"
 #include "log/sc_log.h"
 #include "net/request_url.h"
 #include "res/resource.h"

@@ -10,7 +10,7 @@ KEYS := $(B)/keys
 $(KEYS)/%/release-public.pem:
 	python3 tools/publish.py keygen $(KEYS)/$*
 
-# The same objects as build/win/FenwaLauncher.exe but for launcher/release_key.cpp, which
+# The same objects as build/win/FenwaLauncher.exe but for engine/release_key.cpp, which
 # holds nothing else: built with the variant's key and linked ahead of the library's copy.
 # $(1): folder below $(B)/win; $(2): key name below $(KEYS); $(3): FENWA_RELEASE_FLOOR.
 define signed_variant
@@ -25,7 +25,7 @@ $(B)/win/$(1)/gen/build_config.h: $(KEYS)/$(2)/release-public.pem FORCE
 	    "#define FENWA_RELEASE_KEY_HEX \"$$$$key\"" '#define FENWA_RELEASE_FLOOR "$(3)"' > $$@.tmp
 	@cmp -s $$@.tmp $$@ && rm -f $$@.tmp || mv $$@.tmp $$@
 
-$(B)/win/$(1)/release_key.o: launcher/release_key.cpp $(B)/win/$(1)/gen/build_config.h
+$(B)/win/$(1)/release_key.o: engine/release_key.cpp $(B)/win/$(1)/gen/build_config.h
 	$$(MINGW_CXX) -I$(B)/win/$(1)/gen $$(WIN_CXXFLAGS) -c $$< -o $$@
 
 $(B)/win/$(1)/FenwaLauncher.exe: $(WIN_ENTRY_OBJ) $(B)/win/$(1)/release_key.o $(RES_OBJ) $(WIN_LIB) \
@@ -41,13 +41,13 @@ $(eval $(call signed_variant,signed-floor,test,9000000000))
 # `make fuzz` runs this target too (FUZZ_SECONDS, mk/zip.mk).
 STATEMENT_FUZZ_DIR := $(B)/fuzz/statement
 STATEMENT_FUZZ := $(STATEMENT_FUZZ_DIR)/statement_fuzz
-STATEMENT_CORE := launcher/release_statement.cpp launcher/pipeline_logic.cpp util/text_util.cpp
+STATEMENT_CORE := engine/release_statement.cpp engine/pipeline_logic.cpp util/text_util.cpp
 
 .PHONY: fuzz-statement
 fuzz: fuzz-statement
 
-$(STATEMENT_FUZZ): fuzz/statement_fuzz.cpp $(STATEMENT_CORE) launcher/release_statement.h \
-                   launcher/pipeline_logic.h util/text_util.h util/digest.h
+$(STATEMENT_FUZZ): fuzz/statement_fuzz.cpp $(STATEMENT_CORE) engine/release_statement.h \
+                   engine/pipeline_logic.h util/text_util.h util/digest.h
 	@mkdir -p $(dir $@)
 	$(CLANGXX) -std=c++17 -g -O1 $(WARN) $(COMMON_DEFS) -fsanitize=fuzzer,address,undefined \
 	    -fno-sanitize-recover=all fuzz/statement_fuzz.cpp $(STATEMENT_CORE) -o $@

@@ -1,6 +1,7 @@
 #include "net/request_url.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <string_view>
@@ -199,4 +200,16 @@ std::wstring write_failed_text(uint32_t code, const std::wstring& error_text) {
 
 std::wstring text_for_log(const RequestParam& param) {
     return param.status >= 100 && param.status <= 599 ? printable_text(param.text) : param.text;
+}
+
+namespace {
+std::atomic<int32_t> g_server_port{443};
+} // namespace
+
+int32_t server_port() {
+    return g_server_port.load();
+}
+
+void fall_back_to_plain_http() {
+    g_server_port = 80;
 }

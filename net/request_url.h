@@ -64,6 +64,11 @@ std::wstring text_for_log(const RequestParam& param);
 
 void request_url(RequestParam& param);
 
+// The product server's port for this process: 443 until a request over HTTPS brought nothing
+// and its caller fell back to plain HTTP; from then on 80 for every later request.
+int32_t server_port();
+void fall_back_to_plain_http();
+
 // Sets host, port and path from the URL; is_https follows the URL's scheme and keeps its value
 // when the URL has none. Returns whether the URL could be cracked; when not, host and path
 // are emptied so that the request fails instead of going to whatever the record held.

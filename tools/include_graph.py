@@ -6,9 +6,11 @@ include goes from a lower folder to a higher one.
   tools/include_graph.py --dot FILE      also a Graphviz file (FILE.png too when `dot` exists)
   tools/include_graph.py --check         exit 1, naming each include that goes upwards
 
-Folders from the bottom: util, log, zip and net; framework (the application and dialog
-classes, the hand-off to the UI thread, the placement record); controls; launcher and app.
-A folder may include its own rank and any below it.
+Folders from the bottom, each a rank of its own: util; product (the product's names and
+folders, read-only); log; zip; net; framework (the application and dialog classes, the
+hand-off to the UI thread, the placement record); controls; engine (one update run, no
+window); launcher (the dialogs); app (start-up, self-update, URL scheme). A folder includes
+only folders below it, so a cycle between two folders always has an upward edge.
 """
 
 import argparse
@@ -20,8 +22,9 @@ import subprocess
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-RANK = {"util": 0, "log": 0, "zip": 0, "net": 0, "framework": 1, "controls": 2,
-        "launcher": 3, "app": 3}
+ORDER = ["util", "product", "log", "zip", "net", "framework", "controls", "engine", "launcher",
+         "app"]
+RANK = {folder: rank for rank, folder in enumerate(ORDER)}
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"/]+)/[^"]+"', re.M)
 
 
@@ -46,10 +49,10 @@ def scan(root):
 
 
 def upward(edges):
-    """The includes from a lower folder to a higher one."""
+    """The includes from a folder to one of its own rank or higher."""
     bad = []
     for (src, dst), places in sorted(edges.items()):
-        if dst in RANK and RANK[dst] > RANK[src]:
+        if dst in RANK and RANK[dst] >= RANK[src]:
             bad.extend("%s:%d includes %s/" % (f, n, dst) for f, n in places)
     return bad
 
@@ -68,7 +71,7 @@ def dot(edges):
         same = " ".join('"%s";' % f for f in sorted(RANK) if RANK[f] == rank)
         lines.append("  { rank=same; %s }" % same)
     for (src, dst), places in sorted(edges.items()):
-        colour = ' color=red' if dst in RANK and RANK[dst] > RANK[src] else ""
+        colour = ' color=red' if dst in RANK and RANK[dst] >= RANK[src] else ""
         lines.append('  "%s" -> "%s" [label="%d"%s];' % (src, dst, len(places), colour))
     lines.append("}")
     return "\n".join(lines) + "\n"

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <thread>
 
-#include "launcher/fetch_ahead.h"
-#include "launcher/pipeline_logic.h"
+#include "engine/fetch_ahead.h"
+#include "engine/pipeline_logic.h"
 
 namespace {
 RequestParam request(size_t key) {

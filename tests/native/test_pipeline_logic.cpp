@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "launcher/pipeline_logic.h"
+#include "engine/pipeline_logic.h"
 #include "util/text_util.h"
 
 TEST(FileList, LinesIgnoreEmptyOnesAndMixedLineEnds) {

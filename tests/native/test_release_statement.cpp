@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "launcher/release_statement.h"
+#include "engine/release_statement.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "app/self_update.h"
 #include "app/url_scheme.h"
+#include "engine/pipeline_logic.h"
 
 TEST(SelfUpdate, FileNamesInTheProgramFolder) {
     const self_update_files f = self_update_files_in(L"C:\\P F", L"FenwaLauncher");

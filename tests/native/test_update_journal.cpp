@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "launcher/update_journal.h"
+#include "engine/update_journal.h"
 
 namespace {
 

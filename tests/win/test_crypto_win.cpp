@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "launcher/release_check_win.h"
-#include "launcher/release_statement.h"
+#include "engine/release_check_win.h"
+#include "engine/release_statement.h"
 #include "util/crypto_win.h"
 #include "util/hash_worker_win.h"
 #include "util/unique_handle.h"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/product_config.h"
+#include "product/product_config.h"
 #include "log/sc_log.h"
 #include "tests/win/alloc_limit.h"
 #include "util/file_util_win.h"

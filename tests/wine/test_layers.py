@@ -21,12 +21,18 @@ class Layers(unittest.TestCase):
             files = {"util/a_win.cpp": '#include "util/a.h"\n  #  include "framework/f.h"\n',
                      "framework/f.h": '#include "controls/c.h"\n',
                      "controls/c.h": '#include "app/x.h"\n#include "framework/f.h"\n',
-                     "net/n.cpp": '#include "log/l.h"\n#include <windows.h>\n'}
+                     "net/n.cpp": '#include "log/l.h"\n#include <windows.h>\n',
+                     # a cycle between two folders: one of its edges points up
+                     "engine/e.h": '#include "launcher/d.h"\n',
+                     "launcher/d.h": '#include "engine/e.h"\n'}
             for name, text in files.items():
                 os.makedirs(os.path.join(root, os.path.dirname(name)), exist_ok=True)
                 with open(os.path.join(root, name), "w") as f:
                     f.write(text)
             bad = include_graph.upward(include_graph.scan(root))
-            self.assertEqual(["controls/c.h:1 includes app/", "framework/f.h:1 includes controls/",
+            self.assertEqual(["controls/c.h:1 includes app/", "engine/e.h:1 includes launcher/",
+                              "framework/f.h:1 includes controls/",
                               "util/a_win.cpp:2 includes framework/"], sorted(bad))
+            # no two folders share a rank, where a cycle could hide
+            self.assertEqual(len(include_graph.RANK), len(set(include_graph.RANK.values())))
             self.assertEqual(1, include_graph.main(["--root", root, "--check"]))

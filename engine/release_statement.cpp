@@ -1,4 +1,4 @@
-#include "launcher/release_statement.h"
+#include "engine/release_statement.h"
 
 #include <climits>
 #include <map>

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "launcher/update_journal.h"
+#include "engine/update_journal.h"
 #include "util/unique_handle.h"
 
 // Beside the backup folders, in the program folder.

@@ -1,6 +1,6 @@
-#include "launcher/file_check_win.h"
+#include "engine/file_check_win.h"
 
-#include "launcher/release_statement.h"
+#include "engine/release_statement.h"
 #include "util/crypto_win.h"
 #include "util/text_util_win.h"
 

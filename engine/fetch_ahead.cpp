@@ -1,4 +1,4 @@
-#include "launcher/fetch_ahead.h"
+#include "engine/fetch_ahead.h"
 
 #include <algorithm>
 #include <utility>

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/pipeline_logic.h"
+#include "engine/pipeline_logic.h"
 #include "util/digest.h"
 
 constexpr size_t k_signature_size = 64; // r and s, 32 bytes each, big-endian

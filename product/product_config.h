@@ -25,9 +25,7 @@ public:
     }
     std::wstring registry_key() const { return m_registry_key; }
 
-    // The only field that changes after start-up: the HTTPS-to-HTTP fall-backs set it to 80
-    // for the rest of the process.
-    int32_t server_port = 443;
+    // Set at start-up, before anything reads it.
     bool folder_usable = false;
 
     // Makes <documents>\Fenwa the administrators' own before anything below it is used;
@@ -55,4 +53,6 @@ bool test_folder_access(int csidl);
 // The same test on a folder given by path.
 bool test_folder_access_at(const std::wstring& folder);
 
-extern ProductConfig& g_product;
+// Read-only for everything but the start-up, which alone holds the writable one.
+extern const ProductConfig& g_product;
+ProductConfig& product_config_for_start_up();

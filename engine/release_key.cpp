@@ -1,9 +1,9 @@
-#include "launcher/release_key.h"
+#include "engine/release_key.h"
 
 #include <cstdint>
 
 #include "build_config.h"
-#include "launcher/release_statement.h"
+#include "engine/release_statement.h"
 
 namespace {
 

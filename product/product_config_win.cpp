@@ -1,4 +1,4 @@
-#include "app/product_config.h"
+#include "product/product_config.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -71,7 +71,6 @@ ProductConfig::ProductConfig() {
     m_url_scheme_description = L"URL:orvexlauncher Fenwa Service Protocol";
     m_browser_title_prefix = L"Fenwa Launcher - ";
     m_server_host = FENWA_SERVER_HOST;
-    server_port = 443;
     m_log_file_title = L"FenwaLauncher";
     m_download_path = L"download/Customer/program_kr";
     m_registry_key = L"Software\\Fenwa\\FenwaLauncher";

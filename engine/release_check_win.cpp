@@ -1,9 +1,9 @@
-#include "launcher/release_check_win.h"
+#include "engine/release_check_win.h"
 
 #include <algorithm>
 
-#include "app/product_config.h"
-#include "launcher/release_key.h"
+#include "product/product_config.h"
+#include "engine/release_key.h"
 #include "net/request_url.h"
 #include "util/crypto_win.h"
 #include "util/file_util_win.h"
@@ -31,7 +31,7 @@ long store_release_sequence(uint64_t sequence) {
 
 bool fetch_release_statement(const std::wstring& server_version, release_statement& out,
                              std::wstring& problem) {
-    RequestParam param(g_product.server_host(), g_product.server_port, L"", L"GET", 1);
+    RequestParam param(g_product.server_host(), server_port(), L"", L"GET", 1);
     param.path = g_product.download_path() + L"/" + server_version + L"/" + k_statement_name;
     param.limits.max_text_bytes = k_max_statement_bytes;
     request_url(param);

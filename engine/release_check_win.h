@@ -1,12 +1,12 @@
 #pragma once
-// What a launcher built with a release key (launcher/release_key.h) checks before it trusts
+// What a launcher built with a release key (engine/release_key.h) checks before it trusts
 // a release, shared by the pipeline and the launcher's own update.
 #include <windows.h>
 
 #include <string>
 
-#include "launcher/file_check_win.h"
-#include "launcher/release_statement.h"
+#include "engine/file_check_win.h"
+#include "engine/release_statement.h"
 #include "util/unique_handle.h"
 
 // The server's name of a release's statement, beside its file list.
@@ -25,7 +25,7 @@ long store_release_sequence(uint64_t sequence);
 
 // Fetches "<version>/release.sig.txt" and takes it only when it is well formed, its signature
 // verifies with the built-in key, it is for `server_version` and not older than what this PC
-// installed nor below the build's floor (launcher/release_key.h). Otherwise `problem` says
+// installed nor below the build's floor (engine/release_key.h). Otherwise `problem` says
 // exactly what failed.
 bool fetch_release_statement(const std::wstring& server_version, release_statement& out,
                              std::wstring& problem);

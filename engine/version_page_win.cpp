@@ -1,7 +1,7 @@
-#include "launcher/version_page_win.h"
+#include "engine/version_page_win.h"
 
-#include "app/product_config.h"
-#include "app/self_update.h"
+#include "product/product_config.h"
+#include "engine/pipeline_logic.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ bool has_page(const RequestParam& param) {
 } // namespace
 
 version_page fetch_version_page(const version_page_steps& steps) {
-    version_page page{RequestParam(g_product.server_host(), g_product.server_port, L"", L"GET", 1)};
+    version_page page{RequestParam(g_product.server_host(), server_port(), L"", L"GET", 1)};
     RequestParam& param = page.param;
     param.path = version_page_path(g_product.download_path());
     request_url(param);
@@ -26,7 +26,7 @@ version_page fetch_version_page(const version_page_steps& steps) {
     if (param.is_https != 1 || param.port != 443)
         return page;
     // Every later request of this process goes to port 80.
-    g_product.server_port = 80;
+    fall_back_to_plain_http();
     param.full_url.clear();
     param.is_https = 0;
     param.port = 80;

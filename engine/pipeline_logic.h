@@ -30,6 +30,9 @@ filelist_line_kind classify_filelist_line(const std::wstring& line, std::wstring
 constexpr int64_t k_unknown_size = -1;
 int64_t parse_size_field(const std::wstring& field);
 
+// The page that names the server's current version.
+std::wstring version_page_path(const std::wstring& download_path);
+
 // ---- one entry's names
 
 struct entry_paths {

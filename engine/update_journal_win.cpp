@@ -1,8 +1,8 @@
-#include "launcher/update_journal_win.h"
+#include "engine/update_journal_win.h"
 
 #include <algorithm>
 
-#include "launcher/release_check_win.h"
+#include "engine/release_check_win.h"
 #include "log/sc_log.h"
 #include "util/file_util_win.h"
 #include "util/place_win.h"

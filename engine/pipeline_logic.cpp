@@ -1,8 +1,12 @@
-#include "launcher/pipeline_logic.h"
+#include "engine/pipeline_logic.h"
 
 #include <climits>
 
 #include "util/text_util.h"
+
+std::wstring version_page_path(const std::wstring& download_path) {
+    return download_path + L"/version.html";
+}
 
 std::vector<std::wstring> filelist_lines(const std::wstring& text) {
     std::vector<std::wstring> lines;

@@ -1,6 +1,6 @@
-#include "launcher/update_journal.h"
+#include "engine/update_journal.h"
 
-#include "launcher/pipeline_logic.h"
+#include "engine/pipeline_logic.h"
 #include "util/text_util.h"
 
 namespace {
