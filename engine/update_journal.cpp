@@ -28,6 +28,10 @@ bool is_inside_backup(const std::wstring& backup, const std::wstring& from_versi
 
 } // namespace
 
+std::wstring journal_path(const std::wstring& program_folder) {
+    return program_folder + L"\\" + k_journal_name;
+}
+
 std::string format_journal_record(const journal_record& record) {
     std::wstring line = op_name(record.op);
     if (record.op != journal_op::commit)

@@ -19,6 +19,23 @@ struct journal_record {
     std::wstring backup; // begin: server version
 };
 
+// Beside the backup folders, in the program folder.
+constexpr wchar_t k_journal_name[] = L"~update.journal";
+std::wstring journal_path(const std::wstring& program_folder);
+
+// One line of a rollback as it is shown: the backed-up file and its place in the count.
+struct undo_progress {
+    int index = 0; // 0-based
+    int total = 0;
+    std::wstring shown; // path relative to the program folder
+    bool ok = true;
+};
+
+struct undo_result {
+    int restore_failures = 0; // old files or folders that could not be put back
+    int remove_failures = 0;  // added items that could not be removed
+};
+
 std::string format_journal_record(const journal_record& record);
 
 struct journal_contents {

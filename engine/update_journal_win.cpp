@@ -12,7 +12,6 @@
 
 namespace {
 
-const wchar_t* const k_journal_name = L"~update.journal";
 // A journal of a sane run holds a few lines per listed file.
 constexpr size_t k_max_journal_bytes = 16u << 20;
 const wchar_t* const k_fn_recover = L"recover_unfinished_update";
@@ -80,10 +79,6 @@ void raise_release_sequence(const std::wstring& program_folder, const std::wstri
 
 } // namespace
 
-std::wstring journal_path(const std::wstring& program_folder) {
-    return program_folder + L"\\" + k_journal_name;
-}
-
 update_journal::update_journal(std::wstring program_folder)
     : m_program_folder(std::move(program_folder)) {}
 
@@ -101,22 +96,6 @@ bool update_journal::append(const journal_record& record, bool flush) {
         written != line.size())
         return false;
     return !flush || ::FlushFileBuffers(m_file.get());
-}
-
-bool update_journal::begin(const std::wstring& from_version, const std::wstring& to_version) {
-    return append({journal_op::begin, from_version, to_version}, true);
-}
-
-bool update_journal::record_move(const std::wstring& item, const std::wstring& backup) {
-    return append({journal_op::move, item, backup}, true);
-}
-
-bool update_journal::record_add(const std::wstring& item) {
-    return append({journal_op::add, item, L""}, false);
-}
-
-bool update_journal::commit() {
-    return append({journal_op::commit, L"", L""}, true);
 }
 
 bool read_journal(const std::wstring& program_folder, journal_contents& journal) {

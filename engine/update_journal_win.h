@@ -8,40 +8,19 @@
 #include "engine/update_journal.h"
 #include "util/unique_handle.h"
 
-// Beside the backup folders, in the program folder.
-std::wstring journal_path(const std::wstring& program_folder);
-
 class update_journal {
 public:
     explicit update_journal(std::wstring program_folder);
 
     // The file is created with the first record, so a run that changes nothing leaves none.
-    // A record that puts an old file aside is on the disk before the call returns; the
-    // others reach it with the next flushed record (a process that is killed loses none).
-    bool begin(const std::wstring& from_version, const std::wstring& to_version);
-    bool record_move(const std::wstring& item, const std::wstring& backup);
-    bool record_add(const std::wstring& item);
-    bool commit();
+    // With `flush` (the run's opening, a move of an old file aside, the commit) the record is
+    // on the disk before the call returns; the others reach it with the next flushed record.
+    bool append(const journal_record& record, bool flush);
     void close() { m_file.reset(); }
 
 private:
-    bool append(const journal_record& record, bool flush);
-
     std::wstring m_program_folder;
     unique_hfile m_file;
-};
-
-// One line of a rollback as it is shown: the backed-up file and its place in the count.
-struct undo_progress {
-    int index = 0; // 0-based
-    int total = 0;
-    std::wstring shown; // path relative to the program folder
-    bool ok = true;
-};
-
-struct undo_result {
-    int restore_failures = 0; // old files or folders that could not be put back
-    int remove_failures = 0;  // added items that could not be removed
 };
 
 // Puts every old file back and, with `remove_added`, removes what the run added (a rollback

@@ -9,9 +9,9 @@
 bool CZekLauncherDlg::get_server_filelist(std::wstring version) {
     const wchar_t* fn = L"CZekLauncherDlg::get_server_filelist";
     const std::wstring requesting = load_string(IDS_REQUEST_FILELIST);
-    m_log_view.AddLine(k_colour_default, L"%s", requesting.c_str());
+    show_line(k_colour_default, requesting);
     SCLOG(0, fn, L"%s", requesting.c_str());
-    m_filelist.clear();
+    m_run.filelist.clear();
 
     RequestParam param(g_product.server_host(), server_port(), L"", L"GET", 1);
     param.path = g_product.download_path() + L"/" + version + L"/filelist.lst";
@@ -20,7 +20,7 @@ bool CZekLauncherDlg::get_server_filelist(std::wstring version) {
         const std::wstring text =
             format_text(L"%s %s (error code = %d)", param.path.c_str(),
                         load_string(IDS_FILE_READ_FAIL).c_str(), param.status);
-        m_log_view.AddLine(k_colour_failure, L"%s", text.c_str());
+        show_line(k_colour_failure, text);
         SCLOG(3, fn, L"%s", text.c_str());
         return false;
     }
@@ -29,7 +29,7 @@ bool CZekLauncherDlg::get_server_filelist(std::wstring version) {
     if (lines.empty()) {
         const std::wstring text =
             format_text(L"%s %s", version.c_str(), load_string(IDS_FILELIST_EMPTY).c_str());
-        m_log_view.AddLine(k_colour_failure, L"%s", text.c_str());
+        show_line(k_colour_failure, text);
         AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
@@ -44,15 +44,16 @@ bool CZekLauncherDlg::get_server_filelist(std::wstring version) {
         case filelist_line_kind::too_few_fields: {
             const std::wstring text = format_text(L"%s %s", printable_text(trimmed).c_str(),
                                                   load_string(IDS_FILELIST_BAD_LINE).c_str());
-            m_log_view.AddLine(k_colour_failure, L"%s", text.c_str());
+            show_line(k_colour_failure, text);
             SCLOG(3, fn, L"%s", text.c_str());
             break;
         }
         case filelist_line_kind::entry:
-            m_filelist.push_back(entry);
+            m_run.filelist.push_back(entry);
             break;
         }
     }
-    m_progress.SetRange(0, static_cast<int>(m_filelist.size()));
+    const int n = static_cast<int>(m_run.filelist.size());
+    on_window_thread([this, n] { m_progress.SetRange(0, n); });
     return true;
 }

@@ -11,6 +11,7 @@
 #include "framework/window_placement_win.h"
 #include "launcher/about_dlg.h"
 #include "engine/release_check_win.h"
+#include "net/request_url.h"
 #include "log/sc_log.h"
 #include "res/resource.h"
 #include "util/draw_util_win.h"
@@ -28,10 +29,44 @@ const wchar_t* const k_fn_thread = L"CZekLauncherDlg::thread_launcher";
 // Height of the title band, which drags the window and maximises it on a double click.
 constexpr int k_title_band = 32;
 
+update_settings run_settings() {
+    update_settings s;
+    s.program_folder = g_product.program_folder();
+    s.download_path = g_product.download_path();
+    s.server_host = g_product.server_host();
+    s.launcher_file = g_product.program_name() + L".exe";
+    s.statement_file = k_installed_statement_name;
+    s.text = [](unsigned id) { return load_string(id); };
+    s.log = [](int level, const wchar_t* function, const std::wstring& line) {
+        SCLOG(level, function, L"%s", line.c_str());
+    };
+    return s;
+}
+
+COLORREF colour_of(view_colour colour) {
+    switch (colour) {
+    case view_colour::normal:
+        return k_colour_normal;
+    case view_colour::failure:
+        return k_colour_failure;
+    case view_colour::warning:
+        return k_colour_warning;
+    case view_colour::skipped:
+        return k_colour_skipped;
+    case view_colour::quiet:
+        return RGB(160, 82, 45);
+    case view_colour::plain:
+        break;
+    }
+    return k_colour_default;
+}
+
 } // namespace
 
 CZekLauncherDlg::CZekLauncherDlg(CWinApp* app, const std::wstring& uri_params)
-    : CDialog(IDD_FENWALAUNCHER_DIALOG), m_app(app), m_uri_params(uri_params) {
+    : CDialog(IDD_FENWALAUNCHER_DIALOG), m_app(app), m_uri_params(uri_params),
+      m_folder(g_product.program_folder(), g_product.registry_key()),
+      m_run(run_settings(), m_folder, request_url, *this) {
     m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
@@ -227,57 +262,64 @@ bool CZekLauncherDlg::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_
     return CDialog::OnMessage(message, wparam, lparam, result);
 }
 
-std::wstring CZekLauncherDlg::backup_folder() const {
-    if (!is_safe_folder_name(m_local_version))
-        return std::wstring();
-    return g_product.program_folder() + L"\\" + m_local_version;
+void CZekLauncherDlg::on_window_thread(std::function<void()> show) {
+    ui_post(m_hWnd, std::move(show));
 }
 
-bool CZekLauncherDlg::prepare_backup_folder() {
-    const std::wstring folder = backup_folder();
-    if (folder.empty())
-        return false;
-    // Files moved through a link would land wherever it points, and the rollback would look
-    // for them there.
-    if (is_link(folder)) {
-        const bool removed = delete_tree(folder);
-        SCLOG(2, k_fn_thread, L"a link in place of the backup folder %s: %s",
-              removed ? L"was removed" : L"could not be removed", folder.c_str());
-        if (!removed)
-            return false;
-    }
-    return placed(folder).make_folders();
+void CZekLauncherDlg::show_line(COLORREF colour, const std::wstring& text, bool ends_line) {
+    on_window_thread([this, colour, text, ends_line] {
+        if (ends_line)
+            m_log_view.AddLine(colour, L"%s", text.c_str());
+        else
+            m_log_view.AppendText(colour, text);
+    });
 }
 
-void CZekLauncherDlg::put_old_launcher_aside() {
-    // The old launcher may be this very process, which Windows does not let be deleted: it
-    // waits beside the program for a later start to remove it, so that the backup can go.
-    if (m_old_launcher.empty())
-        return;
-    const place old = placed(m_old_launcher);
-    const place aside = placed(g_product.old_launcher_path());
-    if (old.exists() && old.move_to(aside, MOVEFILE_REPLACE_EXISTING))
-        aside.remove();
-    m_old_launcher.clear();
+void CZekLauncherDlg::show_status(const std::wstring& text) {
+    on_window_thread([this, text] { m_status.SetText(text); });
 }
 
-void CZekLauncherDlg::delete_backup_folder() {
-    // Never while the journal still names files in it that are not back in place (the
-    // next start puts them back); only ever the backup folder itself, and no link found in
-    // it is followed.
-    m_journal.reset();
-    if (path_exists(journal_path(g_product.program_folder())))
-        return;
-    const std::wstring folder = backup_folder();
-    if (folder.empty())
-        return;
-    put_old_launcher_aside();
-    placed(folder).remove();
+void CZekLauncherDlg::show_bar_colour(COLORREF colour) {
+    on_window_thread([this, colour] { m_progress.SetTrackColor(colour); });
+}
+
+void CZekLauncherDlg::entry_started(size_t index, size_t total, const std::wstring& name,
+                                    const std::wstring& prefix) {
+    on_window_thread([this, index, total, name, prefix] {
+        m_progress.SetPos(static_cast<int>(index) + 1);
+        m_count.SetTextF(L"%d / %d", static_cast<int>(index) + 1, static_cast<int>(total));
+        m_status.SetText(name);
+        m_log_view.AppendText(k_colour_default, prefix);
+    });
+}
+
+void CZekLauncherDlg::line(view_colour colour, const std::wstring& text, bool ends_line) {
+    show_line(colour_of(colour), text, ends_line);
+}
+
+void CZekLauncherDlg::summary(const update_summary&) {
+    show_status(load_string(IDS_JOB_COMPLETED));
+}
+
+void CZekLauncherDlg::restoring(int index, int list_size, const std::wstring& shown) {
+    on_window_thread([this, index, list_size, shown] {
+        m_progress.SetPos(index);
+        m_count.SetTextF(L"%d / %d", index + 1, list_size);
+        m_status.SetText(L"rollback : " + shown);
+    });
+    ::Sleep(50); // long enough to be seen
+}
+
+void CZekLauncherDlg::restored(int list_size) {
+    on_window_thread([this, list_size] {
+        m_status.SetText(load_string(IDS_ROLLBACK_COMPLETED));
+        m_count.SetTextF(L"0 / %d", list_size);
+    });
 }
 
 void CZekLauncherDlg::close_on_failure() {
-    delete_backup_folder();
-    m_progress.SetTrackColor(RGB(255, 64, 0));
+    m_run.finish();
+    show_bar_colour(RGB(255, 64, 0));
     wait_with_messages(1500);
     EndDialog(IDCANCEL);
 }
@@ -285,74 +327,48 @@ void CZekLauncherDlg::close_on_failure() {
 void CZekLauncherDlg::thread_launcher() {
     ::Sleep(500);
 
-    m_status.SetText(load_string(IDS_STATUS_LOCAL_VERSION));
+    show_status(load_string(IDS_STATUS_LOCAL_VERSION));
     get_local_version();
 
-    m_status.SetText(load_string(IDS_STATUS_SERVER_VERSION));
+    show_status(load_string(IDS_STATUS_SERVER_VERSION));
     if (!get_server_version()) {
-        m_status.SetText(load_string(IDS_SERVER_VERSION_FAIL));
+        show_status(load_string(IDS_SERVER_VERSION_FAIL));
         close_on_failure();
         return;
     }
 
-    m_status.SetText(load_string(IDS_STATUS_FILELIST));
-    if (!get_server_filelist(m_server_version) || (has_release_key() && !get_release_statement())) {
-        m_status.SetText(load_string(IDS_FILELIST_FAIL));
+    show_status(load_string(IDS_STATUS_FILELIST));
+    if (!get_server_filelist(m_run.server_version) ||
+        (has_release_key() && !get_release_statement())) {
+        show_status(load_string(IDS_FILELIST_FAIL));
         close_on_failure();
         return;
     }
 
-    m_status.SetText(load_string(IDS_STATUS_DOWNLOAD));
-    const int failures = download_server_files();
+    show_status(load_string(IDS_STATUS_DOWNLOAD));
+    // A run whose commit record could not be written is undone like a failed one.
+    const bool installed = download_server_files() == 0 && m_run.commit();
 
     std::wstring closing;
-    if (failures == 0) {
+    if (installed) {
         closing = load_string(IDS_ALL_UP_TO_DATE);
-        // Every new file reaches the disk before the version says it is there; from the
-        // commit on, a cut-off run is finished at the next start, not undone.
-        flush_unpacked();
-        keep_installed_statement();
-        if (m_journal)
-            m_journal->commit();
-        const LONG code = write_hklm_string(g_product.registry_key(), L"Version", m_server_version);
-        // Only a release installed whole raises the sequence a later one must not go below.
-        if (m_statement) {
-            const long stored = store_release_sequence(m_statement->sequence);
-            if (stored != ERROR_SUCCESS)
-                SCLOG(2, k_fn_thread, L"%s could not be stored. error code = %ld", k_sequence_value,
-                      stored);
-        }
-        if (m_journal) {
-            m_journal.reset();
-            put_old_launcher_aside(); // committed: it never goes back now
-            journal_contents journal;
-            if (read_journal(g_product.program_folder(), journal))
-                clear_journal(g_product.program_folder(), journal);
-        }
-        if (code != ERROR_SUCCESS) {
-            const std::wstring text =
-                format_text(L"\n%s. error code = %d", load_string(IDS_VERSION_REG_FAIL).c_str(),
-                            static_cast<int>(code));
-            m_log_view.AddLine(k_colour_warning, L"%s", text.c_str());
-            SCLOG(2, k_fn_thread, L"%s", text.c_str());
-        }
-        m_status.SetText(load_string(IDS_STATUS_REMOTE_INFO));
+        show_status(load_string(IDS_STATUS_REMOTE_INFO));
         if (!parse_browser_title()) {
             close_on_failure();
             return;
         }
-        m_status.SetText(load_string(IDS_STATUS_RUN));
+        show_status(load_string(IDS_STATUS_RUN));
     } else {
-        m_progress.SetTrackColor(RGB(255, 0, 0));
-        m_log_view.AddLine(k_colour_warning, L"%s", load_string(IDS_ROLLBACK_NOTICE).c_str());
+        show_bar_colour(RGB(255, 0, 0));
+        show_line(k_colour_warning, load_string(IDS_ROLLBACK_NOTICE));
         rollback_files();
         closing = load_string(IDS_RESTORED);
         ::Sleep(500);
     }
 
-    delete_backup_folder();
+    m_run.finish();
     SCLOG(0, k_fn_thread, L"%s", closing.c_str());
-    m_log_view.AddLine(k_colour_normal, L"%s", closing.c_str());
+    show_line(k_colour_normal, closing);
     run_fenwa();
     EndDialog(IDCANCEL);
 }

@@ -15,7 +15,7 @@ bool CZekLauncherDlg::run_fenwa() {
     const std::wstring exe = g_product.service_exe_path();
     SCLOG(0, fn, L"execute_filename : %s", exe.c_str());
     SCLOG(0, fn, L"param = %s", printable_text(m_params).c_str());
-    m_log_view.AddLine(RGB(0, 0, 255), L"execute_filename : %s", exe.c_str());
+    show_line(RGB(0, 0, 255), L"execute_filename : " + exe);
 
     if (!path_exists(exe)) {
         AfxMessageBox(load_string(IDS_NO_HOST_EXE), MB_OK);

@@ -12,29 +12,29 @@
 void CZekLauncherDlg::get_local_version() {
     const wchar_t* fn = L"CZekLauncherDlg::get_local_version";
     const std::wstring label = load_string(IDS_LOCAL_VERSION);
-    m_log_view.AppendText(k_colour_default, format_text(L"%s : ", label.c_str()));
-    read_hklm_string(g_product.registry_key(), L"Version", m_local_version);
+    show_line(k_colour_default, format_text(L"%s : ", label.c_str()), false);
+    read_hklm_string(g_product.registry_key(), L"Version", m_run.local_version);
     // The value names the backup folder: one that could name another folder counts as none.
-    if (!m_local_version.empty() && !is_safe_folder_name(m_local_version)) {
+    if (!m_run.local_version.empty() && !is_safe_folder_name(m_run.local_version)) {
         SCLOG(2, fn, L"refused installed version text: %s",
-              printable_text(m_local_version).c_str());
-        m_local_version.clear();
+              printable_text(m_run.local_version).c_str());
+        m_run.local_version.clear();
     }
-    if (m_local_version.empty())
-        m_local_version = L"0.0.0.0";
-    m_log_view.AddLine(k_colour_normal, L"%s", m_local_version.c_str());
-    SCLOG(0, fn, L"%s : %s", label.c_str(), m_local_version.c_str());
+    if (m_run.local_version.empty())
+        m_run.local_version = L"0.0.0.0";
+    show_line(k_colour_normal, m_run.local_version);
+    SCLOG(0, fn, L"%s : %s", label.c_str(), m_run.local_version.c_str());
 }
 
 bool CZekLauncherDlg::get_server_version() {
     const wchar_t* fn = L"CZekLauncherDlg::get_server_version";
     const std::wstring label = load_string(IDS_SERVER_VERSION);
-    m_log_view.AppendText(k_colour_default, format_text(L"%s : ", label.c_str()));
+    show_line(k_colour_default, format_text(L"%s : ", label.c_str()), false);
 
     version_page_steps steps;
     steps.fetched = [this, fn](const RequestParam& param) {
         SCLOG(0, fn, L"%s", param.full_url.c_str());
-        m_log_view.AddLine(k_colour_default, L"%s", param.full_url.c_str());
+        show_line(k_colour_default, param.full_url);
     };
     steps.failed = [this, fn](const RequestParam& param) {
         const std::wstring first =
@@ -42,12 +42,12 @@ bool CZekLauncherDlg::get_server_version() {
                         L"get_windows_major_version() = %d",
                         param.is_https, param.port, param.status, get_windows_major_version());
         SCLOG(3, fn, L"%s", first.c_str());
-        m_log_view.AddLine(k_colour_failure, L"%s", first.c_str());
+        show_line(k_colour_failure, first);
     };
     steps.retrying = [this, fn] {
         const wchar_t* retry = L"https(443) request failed under Vista OS. retry http request...";
         SCLOG(3, fn, L"%s", retry);
-        m_log_view.AddLine(k_colour_failure, L"%s", retry);
+        show_line(k_colour_failure, retry);
     };
     steps.refetched = steps.fetched;
     const version_page page = fetch_version_page(steps);
@@ -61,7 +61,7 @@ bool CZekLauncherDlg::get_server_version() {
                 : format_text(L"%s\n(error code = %d. %s)", unreadable.c_str(), param.status,
                               text_for_log(param).c_str());
         SCLOG(3, fn, L"%s", failure.c_str());
-        m_log_view.AddLine(k_colour_failure, L"%s", failure.c_str());
+        show_line(k_colour_failure, failure);
         return false;
     }
 
@@ -71,11 +71,11 @@ bool CZekLauncherDlg::get_server_version() {
         const std::wstring text =
             format_text(L"refused server version text: %s", text_for_log(param).c_str());
         SCLOG(3, fn, L"%s", text.c_str());
-        m_log_view.AddLine(k_colour_failure, L"%s", text.c_str());
+        show_line(k_colour_failure, text);
         return false;
     }
-    m_server_version = param.text;
-    m_log_view.AddLine(k_colour_normal, L"%s\n", m_server_version.c_str());
-    SCLOG(0, fn, L"%s : %s", label.c_str(), m_server_version.c_str());
+    m_run.server_version = param.text;
+    show_line(k_colour_normal, m_run.server_version + L"\n");
+    SCLOG(0, fn, L"%s : %s", label.c_str(), m_run.server_version.c_str());
     return true;
 }
