@@ -182,7 +182,7 @@ def make_realistic_release(folder):
             f.write(body)
 
 
-def bench_link_once(release, www, published, rtt, rate, name):
+def bench_link_once(www, published, rtt, rate, name):
     """Both launcher runs and the three ways of curl over the link; a dict of seconds."""
     version = published.version
     base = "https://127.0.0.1/%s/%s/" % (publish.DEFAULT_DOWNLOAD_PATH, version)
@@ -226,7 +226,7 @@ def bench_link(rtt, rate, repeat):
         archive_bytes = sum(os.path.getsize(os.path.join(folder, *e.archive_path.split("/")))
                             for e in published.entries)
         file_bytes = sum(e.size for e in published.entries)
-        runs = [bench_link_once(release, www, published, rtt, rate, "bench-link-%d" % n)
+        runs = [bench_link_once(www, published, rtt, rate, "bench-link-%d" % n)
                 for n in range(repeat)]
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -7,6 +7,7 @@ import re
 import shutil
 import tempfile
 import urllib.error
+import urllib.parse
 import urllib.request
 import zipfile
 
@@ -183,7 +184,8 @@ def _verify(base, public_pem, problems, work, note):
     if why:
         problems.append("version.html: %s (%r)" % (why, version[:80]))
         return
-    folder = base + "/" + version + "/"
+    # Names go into the URL percent-encoded as UTF-8, as storage keys are.
+    folder = base + "/" + urllib.parse.quote(version) + "/"
     status, data = fetch(folder + "filelist.lst")
     if status != 200:
         problems.append("%s/filelist.lst: %s: the version page names a folder that is not "
@@ -214,7 +216,7 @@ def _verify(base, public_pem, problems, work, note):
     for n, e in enumerate(entries):
         where = "%s/%s" % (version, e.archive_path)
         path = os.path.join(work, "a%d.zip" % n)
-        status, got = fetch(folder + e.archive_path, path)
+        status, got = fetch(folder + urllib.parse.quote(e.archive_path), path)
         if status != 200:
             problems.append("%s: %s" % (where, "HTTP %d" % status if status else got))
             continue
