@@ -3,6 +3,7 @@
 time curl needs to fetch the same archives one by one from the same server in the same run.
 
   bench/pipeline_bench.py [--files 1000] [--size 2048] [--small 200]
+                          [--rtt MS] [--rate MBIT] [--repeat 3]
 
 Two launcher runs under Wine against nginx on 127.0.0.1:443: the first installation (every
 archive fetched and unpacked) and a second run where everything is identical (no archive
@@ -14,6 +15,14 @@ one connection per file as the launcher makes them, in one process.
 The second run's cost per listed file is its download step divided by the entries. A
 smaller release (--small files, 0 for none) is measured the same way in the same run, so
 that the growth with the release's size shows: per file, both sizes should cost the same.
+--files 0 leaves both out.
+
+With --rtt or --rate, a realistic release (40 files, 30 MB, a few large) is measured over a
+slower link as well (bench/link.py: a delaying proxy on 443 in front of nginx, tc tbf on what
+it sends), --repeat times, as best and median: both launcher runs beside curl fetching the
+same archives one by one over new connections, over one kept-alive connection and all in
+parallel, and the physical limit: the archives' bytes at the rate plus one round trip for
+each request that cannot overlap (the launcher's requests before the archives, then one).
 """
 
 import argparse
@@ -33,6 +42,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 
 import publish  # noqa: E402
+from link import Link  # noqa: E402
 import winetest  # noqa: E402
 from launcher_env import URL_PREFIX  # noqa: E402
 from pipeline_env import HOST_EXE, PipelinePrefix  # noqa: E402
@@ -81,13 +91,15 @@ def make_release(folder, files, size):
             f.write(body)
 
 
-def curl_fetch(urls, workdir):
+def curl_fetch(urls, workdir, how=("--http1.0",)):
+    """Seconds for one curl process to fetch the urls. HTTP/1.0: a new connection for each;
+    --http1.1: one connection kept alive; with --parallel, all at once."""
     config = os.path.join(workdir, "curl.cfg")
     with open(config, "w") as f:
         for n, url in enumerate(urls):
             f.write('url = "%s"\noutput = "%s"\n' % (url, os.path.join(workdir, "c%05d" % n)))
     t0 = time.monotonic()
-    subprocess.run(["curl", "-sk", "--http1.0", "--fail", "-K", config], check=True)
+    subprocess.run(["curl", "-sk", "--fail"] + list(how) + ["-K", config], check=True)
     return time.monotonic() - t0
 
 
@@ -145,14 +157,125 @@ def print_runs(b, indent=""):
         b["entries"]))
 
 
+# ---------------------------------------------------------------- over a slower link
+
+LINK_PORT, SERVER_PORT = 443, 8443
+CURL_WAYS = [
+    ("curl, one by one, new connections (HTTP/1.0)", ("--http1.0",)),
+    ("curl, one by one, one kept-alive connection", ("--http1.1",)),
+    ("curl, all in parallel", ("--http1.1", "--no-progress-meter", "--parallel",
+                               "--parallel-max", "64")),
+]
+
+
+def make_realistic_release(folder):
+    """40 files, 31 MB: the host, three large files, the rest from 2 KB up to 1.2 MB;
+    each part noise and part text, as programs and their data compress."""
+    rng = random.Random(11)
+    os.makedirs(os.path.join(folder, "data"))
+    shutil.copy(HOST_EXE, folder)
+    sizes = [10 << 20, 7 << 20, 4 << 20] + [int(2048 * 1.2 ** i) for i in range(36)]
+    for i, size in enumerate(sizes):
+        text = (b"record %d of file %d; " % (i, i)) * (size // 60)
+        body = text[:size // 4] + rng.randbytes(size - min(len(text), size // 4))
+        with open(os.path.join(folder, "data", "part%02d.bin" % i), "wb") as f:
+            f.write(body)
+
+
+def bench_link_once(www, published, rtt, rate, name):
+    """Both launcher runs and the three ways of curl over the link; a dict of seconds."""
+    version = published.version
+    base = "https://127.0.0.1/%s/%s/" % (publish.DEFAULT_DOWNLOAD_PATH, version)
+    urls = [base + e.archive_path for e in published.entries]
+    out = {}
+    server = ProductServer(www, https=SERVER_PORT, http=None).start()
+    p = PipelinePrefix(name, env={"FENWA_HOST_EXIT_AFTER": "1"})
+    work = tempfile.mkdtemp(prefix="fenwa-bench-curl-")
+    try:
+        with Link(LINK_PORT, SERVER_PORT, rtt, rate):
+            for label, how in CURL_WAYS:
+                out[label] = curl_fetch(urls, work, how)
+            archives = {"/" + u.split("/", 3)[3] for u in urls}
+            server.clear_requests()
+            for i, label in enumerate(("first installation", "second run")):
+                r = p.launch(URL_PREFIX + "BENCH", timeout=1800)
+                p.wait_idle(30)
+                out[label] = (r.elapsed - FIXED_PAUSES,
+                              download_step_seconds(p.log_lines(), i))
+                if i == 0:
+                    asked = server.requests()
+                    out["sequential requests"] = len([q for q in asked
+                                                      if q.path not in archives])
+                    out["archives asked"] = len([q for q in asked if q.path in archives])
+    finally:
+        server.stop()
+        if not os.environ.get("FENWA_KEEP_PREFIXES"):
+            p.cleanup()
+        shutil.rmtree(work, ignore_errors=True)
+    return out
+
+
+def bench_link(rtt, rate, repeat):
+    work = tempfile.mkdtemp(prefix="fenwa-bench-link-")
+    os.chmod(work, 0o755)
+    try:
+        release, www = os.path.join(work, "release"), os.path.join(work, "www")
+        make_realistic_release(release)
+        published = publish.publish(release, "9.0.0.2", www)
+        folder = os.path.join(published.base, published.version)
+        archive_bytes = sum(os.path.getsize(os.path.join(folder, *e.archive_path.split("/")))
+                            for e in published.entries)
+        file_bytes = sum(e.size for e in published.entries)
+        runs = [bench_link_once(www, published, rtt, rate, "bench-link-%d" % n)
+                for n in range(repeat)]
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+    def best_median(values):
+        values = sorted(values)
+        return "best %6.2f s, median %6.2f s" % (values[0], values[len(values) // 2])
+
+    rtt_s = rtt / 1000.0
+    transfer = archive_bytes * 8 / (rate * 1e6) if rate else 0.0
+    print("link: %g ms round trip, %s; release of %d files, %.1f MB (archives %.1f MB); "
+          "best and median of %d" % (rtt, "%g Mbit/s" % rate if rate else "no rate limit",
+                                     len(published.entries), file_bytes / 1e6,
+                                     archive_bytes / 1e6, repeat))
+    print("  physical limit, the archives alone: %.2f s (bytes at the rate + one round trip)"
+          % (transfer + rtt_s))
+    for label, _ in CURL_WAYS:
+        print("  %-46s %s" % (label, best_median([r[label] for r in runs])))
+    before = runs[0]["sequential requests"]
+    limits = {"first installation": transfer + (before + 1) * rtt_s,
+              "second run": before * rtt_s}
+    for label in ("first installation", "second run"):
+        print("  %-46s %s whole run beyond pauses" % ("launcher, " + label,
+                                                      best_median([r[label][0] for r in runs])))
+        print("  %-46s %s download step (limit %.2f s)" % (
+            "", best_median([r[label][1] for r in runs]), limits[label]))
+    print("  (the launcher asked %d archives and %d other paths before them, one after another)"
+          % (runs[0]["archives asked"], before))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--files", type=int, default=1000)
     parser.add_argument("--size", type=int, default=2048)
     parser.add_argument("--small", type=int, default=200)
+    parser.add_argument("--rtt", type=float, metavar="MS", help="round trip of the slower link")
+    parser.add_argument("--rate", type=float, metavar="MBIT", help="its rate (server to client)")
+    parser.add_argument("--repeat", type=int, default=3, help="runs over the slower link")
     args = parser.parse_args()
     winetest.reexec_in_netns()
 
+    if args.files > 0:
+        today(args)
+    if args.rtt or args.rate:
+        bench_link(args.rtt or 0.0, args.rate, max(1, args.repeat))
+    return 0
+
+
+def today(args):
     big = bench_release(args.files, args.size, "bench")
     small = bench_release(args.small, args.size, "bench-small") if args.small > 0 else None
 

@@ -35,3 +35,28 @@ if ! python3 -c "import cryptography" 2>/dev/null; then
     fi
     python3 -c "import cryptography"
 fi
+
+# Uploads to object storage (publish.py --upload) need boto3. Debian's python3-boto3 serves
+# any python3 3.11: publish.py falls back to /usr/lib/python3/dist-packages when its own
+# python3 has no boto3 (PyPI is not reachable from every machine).
+boto3_check="import sys; sys.path.insert(0, '$(dirname "$0")'); import storage_upload as s; s._boto3()"
+if ! python3 -c "$boto3_check" 2>/dev/null; then
+    echo "installing: python3-boto3"
+    apt-get update -qq
+    apt-get install -y --no-install-recommends python3-boto3 >/dev/null
+    python3 -c "$boto3_check"
+fi
+
+# The storage tests' S3-compatible server (tests/wine/test_storage.py): s3rver from npm,
+# installed globally, outside the repository. Node.js from Debian only when there is none.
+S3RVER_VERSION=3.7.1
+if ! command -v s3rver >/dev/null; then
+    if ! command -v npm >/dev/null; then
+        echo "installing: nodejs npm"
+        apt-get update -qq
+        apt-get install -y --no-install-recommends nodejs npm >/dev/null
+    fi
+    echo "installing: s3rver@$S3RVER_VERSION (npm, global)"
+    npm install --global --no-audit --no-fund --loglevel=error "s3rver@$S3RVER_VERSION" >/dev/null
+    command -v s3rver >/dev/null
+fi

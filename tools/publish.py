@@ -7,6 +7,12 @@
   publish.py keygen DIR                  a new release key: DIR/release-private.pem (PKCS#8,
                                          owner-only) and DIR/release-public.pem
   publish.py key-hex DIR/release-public.pem   the public key as the build setting takes it
+  publish.py ... --upload s3://BUCKET/PREFIX [--endpoint URL] [--keep N]
+                                         also puts the published tree into S3-compatible
+                                         storage, the version page last (storage_upload.py)
+  publish.py verify URL [--key DIR/release-public.pem]
+                                         checks the release live at URL (the folder of
+                                         version.html) as a launcher would (verify_live.py)
 
 Under SERVER_ROOT/<download path>/ it writes:
   version.html              V, nothing else
@@ -883,10 +889,11 @@ def _inside(path, folder):
 
 
 def publish(release, version, out, launcher=None, download_path=DEFAULT_DOWNLOAD_PATH,
-            languages=(), sign_key=None, sequence=None):
+            languages=(), sign_key=None, sequence=None, live=0):
     """Checks the release and writes the server tree; raises PublishError when refused.
     With sign_key (a private key file) the release is signed with `sequence` (default: the
-    time in seconds, above the live release's)."""
+    time in seconds, above the live release's, or `live` when that is higher: the sequence
+    live in storage)."""
     problems = [p for p in (version_text_problem(version), download_path_problem(download_path))
                 if p]
     if not os.path.isdir(release):
@@ -900,7 +907,7 @@ def publish(release, version, out, launcher=None, download_path=DEFAULT_DOWNLOAD
         raise PublishError("\n".join(problems))
     key = load_signing_key(sign_key) if sign_key else None
     if key:
-        live = live_sequence(base)
+        live = max(live, live_sequence(base))
         if sequence is None:
             sequence = max(int(time.time()), live + 1)
         elif not live < sequence < 2 ** 63:
@@ -985,6 +992,8 @@ def main(argv=None):
     argv = sys.argv[1:] if argv is None else list(argv)
     if argv and argv[0] in ("keygen", "key-hex"):
         return _key_command(argv)
+    if argv and argv[0] == "verify":
+        return _verify_command(argv[1:])
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--release", help="folder of the host program's files")
     parser.add_argument("--version", help="the server version, e.g. 1.0.0.5")
@@ -1000,17 +1009,40 @@ def main(argv=None):
                         help="sign the release with this key (made by: publish.py keygen DIR)")
     parser.add_argument("--sequence", type=int,
                         help="the signed release's sequence number (default: the time)")
+    parser.add_argument("--upload", metavar="s3://BUCKET/PREFIX",
+                        help="then put the download path's tree there (the version page last)")
+    parser.add_argument("--endpoint", metavar="URL",
+                        help="an S3-compatible service other than AWS (path-style requests)")
+    parser.add_argument("--keep", type=int, metavar="N",
+                        help="with --upload: remove the oldest version folders beyond N (never "
+                        "the live one or the one before it)")
     args = parser.parse_args(argv)
 
     if args.file_version:
         for path in args.file_version:
             print("%s\t%s" % (path, read_file_version(path, languages=args.language)))
         return 0
-    if not (args.release and args.version and args.out):
-        parser.error("--release, --version and --out are needed")
+    if not (args.release and args.version and (args.out or args.upload)):
+        parser.error("--release, --version and --out or --upload are needed")
+    if args.keep is not None and (not args.upload or args.keep < 0):
+        parser.error("--keep N needs --upload and N >= 0")
+    out = args.out or tempfile.mkdtemp(prefix="fenwa-publish-")
     try:
-        result = publish(args.release, args.version, args.out, args.launcher, args.download_path,
-                         args.language, args.sign_key, args.sequence)
+        return _publish_command(args, out)
+    finally:
+        if not args.out:
+            shutil.rmtree(out, ignore_errors=True)
+
+
+def _publish_command(args, out):
+    try:
+        storage, live = None, 0
+        if args.upload:
+            import storage_upload
+            storage = storage_upload.Storage(args.upload, args.endpoint)
+            live = storage.live_sequence() if args.sign_key else 0
+        result = publish(args.release, args.version, out, args.launcher, args.download_path,
+                         args.language, args.sign_key, args.sequence, live)
     except PublishError as e:
         print("publish: refused, nothing written:", file=sys.stderr)
         for line in str(e).split("\n"):
@@ -1028,8 +1060,36 @@ def main(argv=None):
         print("  signed: %s, sequence %d" % (STATEMENT, result.sequence))
         print("sequence %d: build launchers with FENWA_RELEASE_FLOOR=%d to refuse anything older"
               % (result.sequence, result.sequence))
+    if storage:
+        try:
+            storage_upload.upload(result.base, result.version, args.upload, keep=args.keep,
+                                  storage=storage)
+        except PublishError as e:
+            print("publish: upload stopped; the live version page is as it was: %s" % e,
+                  file=sys.stderr)
+            return 1
     return 0
 
 
+def _verify_command(argv):
+    parser = argparse.ArgumentParser(prog="publish.py verify", description="Checks the release "
+                                     "live at URL (the folder of version.html) as a launcher "
+                                     "would; one line per problem, then OK or N problems.")
+    parser.add_argument("url")
+    parser.add_argument("--key", metavar="PUBLIC_PEM",
+                        help="also check the signed statement and every archive against it")
+    args = parser.parse_args(argv)
+    import verify_live
+    try:
+        count = verify_live.verify(args.url, args.key,
+                                   note=lambda text: print(text, file=sys.stderr))
+    except PublishError as e:
+        print("publish verify: %s" % e, file=sys.stderr)
+        return 2
+    return 0 if count == 0 else 1
+
+
 if __name__ == "__main__":
+    # storage_upload and verify_live import this file as "publish": one PublishError for all.
+    sys.modules.setdefault("publish", sys.modules[__name__])
     sys.exit(main())
